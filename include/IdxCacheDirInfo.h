@@ -1,0 +1,25 @@
+#ifndef ICL_IDXCACHEDIRINFO_H
+#define ICL_IDXCACHEDIRINFO_H
+
+// Disk usage of an index cache, in kilobytes.
+//
+// An index cache keeps its data in six well-known sub-directories. Each
+// regular file counts as its length / 1024 + 1 KB; directories, symbolic
+// links (never followed) and special files count nothing.
+
+#include "ICLExport.h"
+
+// The well-known sub-directory names, index 0 to 5 ("ZU_Index" first); any
+// other index yields "sIdxCacheDirList: index out of range".
+ICL_API const char* GetIdxCacheDirList(int index);
+
+// The summed size of the well-known sub-directories under `path`; -1 when
+// `path` is null, empty, or not an existing directory. Sub-trees that cannot
+// be walked lower the total; they never fail the query.
+ICL_API long long getIndexCacheDiskUsageKB(const char* path);
+
+// The recursive size of the directory `path`; -1 when it cannot be opened,
+// or when a ZuException or int exception interrupts the walk.
+ICL_API long long getDiskUsage(const char* path);
+
+#endif

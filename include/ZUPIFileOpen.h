@@ -1,0 +1,86 @@
+#ifndef ICL_ZUPIFILEOPEN_H
+#define ICL_ZUPIFILEOPEN_H
+
+// Whole-file text reader.
+//
+// The constructor loads a small file completely into one buffer; the text is
+// then handed out line by line (or byte by byte) from memory. Lines are cut
+// in place: each terminator is overwritten with NUL and a pointer into the
+// buffer is returned, valid until the next reloadFile() or the destruction.
+//
+// A line is a maximal run of bytes other than NUL, CR and LF; any run of
+// terminators separates two lines as one does, so an empty line is handed
+// out only at the end of the data.
+//
+// Load failures are reported through isFileOpen() and getFileIOError():
+//   0  no error
+//   2  stat failed: the file counts as not existing
+//   3  no memory for the text, the file could not be opened, is not a regular
+//      file, the mode is invalid or too long, or fewer bytes than its size
+//      could be read
+//   4  the file is larger than the size limit (65000 bytes by default)
+
+#include <stdint.h>
+
+#include <string>
+
+#include "EvEvent.h"
+#include "ICLExport.h"
+
+class ICL_API ZUPITextFileOpen : public EvEvent {
+ public:
+  // Loads `path` (see reloadFile). `mode` is an fopen mode of at most 9
+  // characters, "rb" when null; "r+b" also proves the file can be written.
+  ZUPITextFileOpen(const char* path, const char* mode, bool closeAfterLoad);
+  // A deep copy of the loaded text, reading from the first line, with the
+  // default size limit and no open descriptor.
+  ZUPITextFileOpen(const ZUPITextFileOpen& source);
+  ZUPITextFileOpen& operator=(const ZUPITextFileOpen&) = delete;
+  ~ZUPITextFileOpen();
+
+  // Sets the size limit for the next reloadFile(). Always 0.
+  int setMaxFileSize(int maxSize);
+  // Discards the text and loads the file again: 0 on success, -1 on failure.
+  int reloadFile(bool closeAfterLoad);
+  // Closes the file if it is still open; the loaded text stays readable.
+  void closeFile();
+
+  // The next byte, or 0 at the end (nothing moves then).
+  char getch();
+  // The next line without its terminator; "" at the end. Never null.
+  char* readln();
+  // The next line whose first non-space byte is not '#'; see the header.
+  char* readNonCommentLine();
+
+  bool isEof();
+  int getFileIOError();
+  bool isFileOpen();
+  void MoveReadPtrToBeginning();
+
+ private:
+  // The descriptor the file is open on during a load; meaningful only while
+  // streamOpen is true. Reads go through the library's file-system seam.
+  int stream;
+  char* buffer;  // the file's bytes and one NUL, from malloc; null if none
+  bool fileLoaded;
+  bool streamOpen;
+  int32_t fileIOError;
+  int readIndex;
+  int64_t fileSize;
+  char emptyLine[1];
+  char mode[10];
+  int maxFileSize;
+  std::string fileName;
+  // The mode given was longer than `mode` can hold; every load then fails
+  // rather than open the file in a mode the caller did not ask for.
+  bool modeTooLong;
+};
+
+// Normalises `src` into `dest` for key matching: looks at no more than the
+// first 1023 characters, stops at '#', drops every space, upper-cases the
+// rest with toupper, and writes at most destSize-1 characters and a NUL.
+// Nothing is written when `dest` is null or destSize < 1; a null `src` gives
+// the empty string.
+ICL_API void sanitizeString(char* dest, const char* src, int destSize);
+
+#endif

@@ -1,0 +1,88 @@
+#include "FileIo.h"
+
+#include <errno.h>
+
+#include "SysCalls.h"
+
+namespace icl {
+namespace sys {
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) calls().close(fd_);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) calls().close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+int UniqueFd::close() {
+  if (fd_ < 0) return 0;
+  int fd = release();
+  if (calls().close(fd) == 0) return 0;
+  int err = errno;
+  return err == EINTR ? 0 : err;
+}
+
+int openRetry(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = calls().open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+int openatRetry(int dirFd, const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = calls().openat(dirFd, path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+ssize_t readFull(int fd, void* buffer, size_t count) {
+  char* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = calls().read(fd, out + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int writeFull(int fd, const void* buffer, size_t count) {
+  const char* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = calls().write(fd, in + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int fsyncRetry(int fd) {
+  int rc;
+  do {
+    rc = calls().fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
+}  // namespace sys
+}  // namespace icl

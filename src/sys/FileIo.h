@@ -1,0 +1,56 @@
+#ifndef ICL_SYS_FILEIO_H
+#define ICL_SYS_FILEIO_H
+
+// Descriptor ownership and whole-buffer I/O on top of the seam. Every call
+// here goes through sys::calls(), retries EINTR, and reports failures as
+// -1 with errno set by the call that failed.
+
+#include <sys/types.h>
+
+namespace icl {
+namespace sys {
+
+// Owns one descriptor and closes it through the seam when it goes away.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd();
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes now. Returns 0, or the errno of a failed close; the descriptor is
+  // gone either way (Linux frees it even on error, so EINTR is not retried
+  // and counts as closed).
+  int close();
+
+ private:
+  int fd_ = -1;
+};
+
+int openRetry(const char* path, int flags, mode_t mode = 0);
+int openatRetry(int dirFd, const char* path, int flags, mode_t mode = 0);
+
+// Reads until `count` bytes or the end of the file. Returns the bytes read
+// (fewer than `count` only at the end), or -1.
+ssize_t readFull(int fd, void* buffer, size_t count);
+
+// Writes all `count` bytes. Returns 0, or -1; a write that makes no progress
+// reports ENOSPC.
+int writeFull(int fd, const void* buffer, size_t count);
+
+int fsyncRetry(int fd);
+
+}  // namespace sys
+}  // namespace icl
+
+#endif

@@ -1,0 +1,63 @@
+#ifndef ICL_TESTS_FAULTINJECTOR_H
+#define ICL_TESTS_FAULTINJECTOR_H
+
+#include <initializer_list>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace icl {
+namespace test {
+
+// The entries of the library's file-system seam.
+enum class SysOp {
+  Open, Openat, Close, Read, Write, Fsync, Fstat, Stat, Lstat, Fstatat, Access,
+  Mkdir, Rename, Unlink, Fchmod, Fchown, FcntlLock, Getdents64,
+};
+
+const char* sysOpName(SysOp op);
+
+// While it lives, every call through the seam is counted and recorded, and
+// planned faults are injected. One at a time per process.
+//
+// A failed call returns -1 with the planned errno and does nothing, except a
+// failed close, which really closes first (Linux frees the descriptor even
+// when close reports an error).
+class FaultInjector {
+ public:
+  FaultInjector();
+  ~FaultInjector();
+  FaultInjector(const FaultInjector&) = delete;
+  FaultInjector& operator=(const FaultInjector&) = delete;
+
+  // Fails the n-th call (1-based) among the calls of `ops` (any op when
+  // empty) with `err`; with `persistent`, every later such call fails too.
+  void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {});
+  // Kills the process with SIGKILL just before the n-th such call.
+  void killAtNth(long n, std::initializer_list<SysOp> ops = {});
+
+  long calls() const;
+  long calls(SysOp op) const;
+  std::vector<SysOp> trace() const;
+  void reset();  // forgets the counts, the trace and the planned faults
+
+  // Used by the wrappers: true when this call is to fail, with *err set.
+  bool intercept(SysOp op, int* err);
+
+ private:
+  struct Plan {
+    long nth;
+    int err;  // 0: kill
+    bool persistent;
+    std::set<SysOp> ops;
+    long seen;
+  };
+  mutable std::mutex mutex_;
+  std::vector<SysOp> trace_;
+  std::vector<Plan> plans_;
+};
+
+}  // namespace test
+}  // namespace icl
+
+#endif
