@@ -1,0 +1,12 @@
+#ifndef ICL_ICL_LABELNAMES_H
+#define ICL_ICL_LABELNAMES_H
+
+// Names of the files the library keeps in an index cache directory.
+
+namespace icl {
+
+const char* const kLabelFileName = "icl_label.txt";
+
+}  // namespace icl
+
+#endif
