@@ -36,6 +36,7 @@ struct Calls {
   int (*fcntlLock)(int fd, int command, struct flock* lock);
   // Raw directory listing into `buffer` (struct linux_dirent64 records).
   ssize_t (*getdents64)(int fd, void* buffer, size_t count);
+  int (*ftruncate)(int fd, off_t length);
 };
 
 // The live table. Tests may replace entries; restore them with realCalls().

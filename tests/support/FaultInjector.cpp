@@ -58,6 +58,7 @@ void installWrappers() {
   c.fchown = wrapperFor<SysOp::Fchown, &sys::Calls::fchown>();
   c.fcntlLock = wrapperFor<SysOp::FcntlLock, &sys::Calls::fcntlLock>();
   c.getdents64 = wrapperFor<SysOp::Getdents64, &sys::Calls::getdents64>();
+  c.ftruncate = wrapperFor<SysOp::Ftruncate, &sys::Calls::ftruncate>();
 }
 
 }  // namespace
@@ -66,7 +67,7 @@ const char* sysOpName(SysOp op) {
   static const char* const kNames[] = {
       "open",  "openat", "close", "read",   "write",  "fsync", "fstat",
       "stat",  "lstat",  "fstatat", "access", "mkdir", "rename", "unlink",
-      "fchmod", "fchown", "fcntl", "getdents64",
+      "fchmod", "fchown", "fcntl", "getdents64", "ftruncate",
   };
   return kNames[static_cast<int>(op)];
 }
