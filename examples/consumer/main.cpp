@@ -1,14 +1,17 @@
 // Uses the installed library the way a host program does: loads a text file,
-// reads its lines, and captures the library's log lines through the sink.
+// reads a label written by hand, and captures the library's log lines
+// through the sink.
 // Usage: icl_consumer WORKDIR   (a writable, existing directory)
 
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #include "EvEvent.h"
+#include "ICLRoutines.h"
 #include "ZUPIFileOpen.h"
 
 namespace {
@@ -19,43 +22,103 @@ void captureLog(EvLogLevel level, const char* function, const char* message, voi
   gLog.push_back(std::string(level == EV_LOG_ERROR ? "E " : "D ") + function + ": " + message);
 }
 
-int fail(const char* what) {
-  fprintf(stderr, "consumer: %s\n", what);
-  return 1;
+bool writeText(const std::string& path, const char* text) {
+  FILE* out = fopen(path.c_str(), "w");
+  if (out == nullptr) return false;
+  bool ok = fputs(text, out) >= 0;
+  return fclose(out) == 0 && ok;
+}
+
+const char* readerWorks(const std::string& dir) {
+  const std::string text = dir + "/lines.txt";
+  if (!writeText(text, "# comment\r\nfirst line\r\n\r\nsecond line")) return "cannot write";
+  ZUPITextFileOpen reader(text.c_str(), nullptr, true);
+  if (!reader.isFileOpen()) return "the sample file did not load";
+  std::vector<std::string> lines;
+  while (!reader.isEof()) lines.push_back(reader.readNonCommentLine());
+  if (lines != std::vector<std::string>{"first line", "second line"}) return "wrong lines";
+
+  char normalised[1023];
+  sanitizeString(normalised, "  IndexCacheId = 7 # note", sizeof normalised);
+  if (strcmp(normalised, "INDEXCACHEID=7") != 0) return "wrong normalisation";
+
+  gLog.clear();
+  const std::string missing = dir + "/missing.txt";
+  ZUPITextFileOpen absent(missing.c_str(), nullptr, true);
+  if (absent.isFileOpen() || absent.getFileIOError() != 2) return "a missing file loaded";
+  if (gLog != std::vector<std::string>{"D ZUPITextFileOpen::reloadFile: File [" + missing +
+                                       "] does not exist."}) {
+    return "the reader's log line was not captured";
+  }
+  return nullptr;
+}
+
+const char* labelReadingWorks(const std::string& dir) {
+  const std::string cache = dir + "/cache";
+  if (mkdir(cache.c_str(), 0755) != 0) return "cannot create the cache directory";
+  if (!writeText(cache + "/icl_label.txt",
+                 "# written by hand\r\nIndexCachePoolId = 3\r\nINDEXCACHEID = 7 # seven\r\n"
+                 "INDEXCACHETIMESTAMPMARKER = 77\r\nUSED_BY_ACCESSPATHID: 12 #hostA\r\n")) {
+    return "cannot write the label";
+  }
+  ICLController reader("consumer", cache.c_str());
+  ICLData data;
+  if (reader.ReadDataFromICL() != 0 || reader.GetICLData(data) != 0) return "read failed";
+  if (data.indexCachePoolID != 3 || data.indexCacheID != 7 || data.timeStampMarker != 77) {
+    return "wrong identity";
+  }
+  ICLController listed("consumer", cache.c_str());
+  ICLData found;
+  listed.SetICLData(ICLData{3, 7, 77, 12});
+  if (listed.InternalReadDataFromICL(found) != 0 || found.accessPathID != 12) {
+    return "access path 12 not seen";
+  }
+  listed.SetICLData(ICLData{3, 7, 77, 13});
+  if (listed.InternalReadDataFromICL(found) != 0 || found.accessPathID != 0) {
+    return "access path 13 seen";
+  }
+
+  const struct {
+    std::string location;
+    TICLError error;
+    int event;
+  } failures[] = {
+      {"", ICL_ERROR_EMPTY_PATH, 0x23000180},
+      {dir + "/nowhere", ICL_ERROR_PATH_NOT_FOUND, 0x23000180},
+      {dir, ICL_ERROR_FILE_NOT_FOUND, 0x23000236},
+  };
+  for (const auto& f : failures) {
+    ICLController failing("consumer", f.location.c_str());
+    if (failing.ReadDataFromICL() != -1 || failing.GetICLError() != f.error ||
+        failing.convertICLErrorToEvEventCode(failing.GetICLError()) != f.event) {
+      return "wrong error or event code";
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) return fail("usage: icl_consumer WORKDIR");
+  if (argc != 2) {
+    fprintf(stderr, "usage: icl_consumer WORKDIR\n");
+    return 2;
+  }
   const std::string dir = argv[1];
   EvSetLogSink(captureLog, nullptr);
-
-  const std::string text = dir + "/lines.txt";
-  FILE* out = fopen(text.c_str(), "w");
-  if (out == nullptr) return fail("cannot write the sample file");
-  fputs("# comment\r\nfirst line\r\n\r\nsecond line", out);
-  if (fclose(out) != 0) return fail("cannot close the sample file");
-
-  ZUPITextFileOpen reader(text.c_str(), nullptr, true);
-  if (!reader.isFileOpen()) return fail("the sample file did not load");
-  std::vector<std::string> lines;
-  while (!reader.isEof()) lines.push_back(reader.readNonCommentLine());
-  if (lines != std::vector<std::string>{"first line", "second line"}) return fail("wrong lines");
-
-  char normalised[1023];
-  sanitizeString(normalised, "  IndexCacheId = 7 # note", sizeof normalised);
-  if (strcmp(normalised, "INDEXCACHEID=7") != 0) return fail("wrong normalisation");
-
-  const std::string missing = dir + "/missing.txt";
-  ZUPITextFileOpen absent(missing.c_str(), nullptr, true);
-  if (absent.isFileOpen() || absent.getFileIOError() != 2) return fail("missing file loaded");
-  if (gLog.size() != 1 ||
-      gLog[0] != "D ZUPITextFileOpen::reloadFile: File [" + missing + "] does not exist.") {
-    return fail("log line not captured");
+  const struct {
+    const char* name;
+    const char* (*check)(const std::string&);
+  } checks[] = {
+      {"text reader", readerWorks},
+      {"label reading", labelReadingWorks},
+  };
+  int failed = 0;
+  for (const auto& c : checks) {
+    const char* problem = c.check(dir);
+    printf("consumer: %s: %s\n", c.name, problem != nullptr ? problem : "ok");
+    if (problem != nullptr) failed = 1;
   }
-
   EvSetLogSink(nullptr, nullptr);
-  printf("consumer: ok\n");
-  return 0;
+  return failed;
 }

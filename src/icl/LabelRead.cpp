@@ -1,0 +1,98 @@
+#include <new>
+
+#include "ICLRoutines.h"
+#include "LabelFormat.h"
+#include "ZUPIFileOpen.h"
+
+namespace {
+
+// The reader's load codes, as the label's error codes.
+TICLError labelErrorForLoadCode(int code) {
+  switch (code) {
+    case 2:
+      return ICL_ERROR_FILE_NOT_FOUND;
+    case 4:
+      return ICL_ERROR_FILE_INVALID;
+    default:
+      return ICL_ERROR_FILE_READ;
+  }
+}
+
+}  // namespace
+
+int ICLController::extractICLInfoFromFile(ICLData& data, ZUPITextFileOpen& file) {
+  static const char* const kFunction = "ICLController::extractICLInfoFromFile";
+  const icl::OwnLineText own = icl::ownLineText(iclData.accessPathID);
+  file.MoveReadPtrToBeginning();
+  icl::LabelScan scan;
+  char normalised[icl::kNormalisedLineSize];
+  while (!scan.done() && !file.isEof()) {
+    sanitizeString(normalised, file.readNonCommentLine(), icl::kNormalisedLineSize);
+    icl::scanNormalisedLine(normalised, own, iclData.accessPathID, scan);
+  }
+  data = scan.found;
+  if (scan.seenMask != icl::kSeenAll) {
+    iclError = ICL_ERROR_FILE_INVALID;
+    Error(kFunction,
+          "Index cache label file does not contain all the required parameters, and is thus "
+          "invalid. Bitmask = [%d]",
+          scan.seenMask);
+    return -1;
+  }
+  return 0;
+}
+
+int ICLController::InternalReadDataFromICL(ICLData& data) {
+  static const char* const kFunction = "ICLController::InternalReadDataFromICL";
+  if (ConstructICLPath() != 0) return -1;
+  delete iclFile;
+  iclFile = nullptr;
+  try {
+    iclFile = new (std::nothrow) ZUPITextFileOpen(iclPath.c_str(), nullptr, true);
+  } catch (const std::bad_alloc&) {
+    iclFile = nullptr;  // the reader's own members could not be allocated
+  }
+  if (iclFile == nullptr) {
+    Error(kFunction, "Not enough memory to open ICL File");
+    iclError = ICL_ERROR_OUT_OF_MEMORY;
+    return -1;
+  }
+  if (!iclFile->isFileOpen()) {
+    iclError = labelErrorForLoadCode(iclFile->getFileIOError());
+    Error(kFunction, "ICL file is not opened. Error code: [%d].", static_cast<int>(iclError));
+    return -1;
+  }
+  ICLData found = {0, 0, 0, 0};
+  if (extractICLInfoFromFile(found, *iclFile) != 0) return -1;
+  data = found;
+  return 0;
+}
+
+int ICLController::ReadDataFromICL() {
+  iclError = ICL_ERROR_NONE;
+  iclData = ICLData{0, 0, 0, 0};
+  return InternalReadDataFromICL(iclData);
+}
+
+bool ICLController::verifyICL(ICLData expected, ICLData found, bool compareTimeStampMarker) {
+  static const char* const kFunction = "ICLController::verifyICL";
+  bool same = true;
+  if (found.indexCachePoolID != expected.indexCachePoolID) {
+    same = false;
+    Debug(kFunction,
+          "ICL_LABEL mismatch. Expected IndexCachePool ID: [%d], IndexCachePool ID in file: [%d]",
+          expected.indexCachePoolID, found.indexCachePoolID);
+  }
+  if (found.indexCacheID != expected.indexCacheID) {
+    same = false;
+    Debug(kFunction, "ICL_LABEL mismatch. Expected IndexCacheID: [%d], IndexCacheID in file: [%d]",
+          expected.indexCacheID, found.indexCacheID);
+  }
+  if (compareTimeStampMarker && found.timeStampMarker != expected.timeStampMarker) {
+    same = false;
+    Debug(kFunction,
+          "ICL_LABEL mismatch. Expected timeStampMarker: [%ld], timeStampMarker in file: [%ld]",
+          static_cast<long>(expected.timeStampMarker), static_cast<long>(found.timeStampMarker));
+  }
+  return same;
+}
