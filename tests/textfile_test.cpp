@@ -1,6 +1,7 @@
 // The whole-file text reader and sanitizeString.
 
 #include <errno.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -278,41 +279,84 @@ TEST(TextFileReader, AReadOnlyFileFailsInModeRPlusB) {
   EXPECT_EQ(rc, 0);
 }
 
-// Grows the file named by gGrowPath right after the reader has taken its size.
+// Grows the file named by gGrowPath right after the reader has measured it
+// (by path, then by descriptor) or right after its first read.
 std::string gGrowPath;
 size_t gGrowBy = 0;
+void grow() {
+  writeFile(gGrowPath, readFile(gGrowPath) + std::string(gGrowBy, 'g'));
+  gGrowBy = 0;
+}
 int statThenGrow(const char* path, struct stat* st) {
   int rc = sys::realCalls().stat(path, st);
-  if (rc == 0 && gGrowPath == path) {
-    std::string grown = readFile(path) + std::string(gGrowBy, 'g');
-    writeFile(path, grown);
-  }
+  if (rc == 0 && gGrowPath == path && gGrowBy > 0) grow();
   return rc;
 }
+ssize_t readThenGrow(int fd, void* buffer, size_t count) {
+  ssize_t n = sys::realCalls().read(fd, buffer, count);
+  if (n > 0 && gGrowBy > 0) grow();
+  return n;
+}
 
-TEST(TextFileReader, AFileThatGrowsPastTheLimitDuringTheLoadIsRefused) {
+TEST(TextFileReader, AFileThatGrowsDuringTheLoadNeverYieldsMoreThanTheLimit) {
   TempDir dir;
   gGrowPath = dir.file("growing.txt");
-  writeFile(gGrowPath, std::string(64000, 'a'));
-  sys::calls().stat = statThenGrow;
+  const LogLine tooLarge =
+      errorLine(kLoad, "File length exceeded the maximum file size supported by API.");
+  struct Case {
+    const char* name;
+    bool duringRead;  // else between the stat and the open
+    size_t size;
+    size_t growBy;
+    int code;
+    size_t loaded;
+  };
+  const Case cases[] = {
+      {"past the limit before the open", false, 64000, 5000, 4, 0},
+      {"within the limit before the open: all of it loads", false, 1000, 10, 0, 1010},
+      {"past the limit during the read", true, 64000, 5000, 4, 0},
+      {"within the limit during the read: the size measured loads", true, 1000, 10, 0, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(gGrowPath, std::string(c.size, 'a'));
+    gGrowBy = c.growBy;
+    if (c.duringRead) {
+      sys::calls().read = readThenGrow;
+    } else {
+      sys::calls().stat = statThenGrow;
+    }
+    LogCapture log;
+    ZUPITextFileOpen reader(gGrowPath.c_str(), nullptr, true);
+    sys::calls() = sys::realCalls();
+    EXPECT_EQ(reader.getFileIOError(), c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(std::string(reader.readln()).size(), c.loaded);
+      EXPECT_TRUE(log.lines().empty());
+    } else {
+      EXPECT_FALSE(reader.isFileOpen());
+      EXPECT_EQ(log.lines(), std::vector<LogLine>{tooLarge});
+    }
+  }
+}
 
-  gGrowBy = 5000;  // past 65000
-  LogCapture log;
-  {
-    ZUPITextFileOpen reader(gGrowPath.c_str(), nullptr, true);
-    EXPECT_FALSE(reader.isFileOpen());
-    EXPECT_EQ(reader.getFileIOError(), 4);
-    EXPECT_EQ(log.lines(), (std::vector<LogLine>{errorLine(
-                               kLoad, "File length exceeded the maximum file size supported by API.")}));
-  }
-  writeFile(gGrowPath, std::string(1000, 'a'));
-  gGrowBy = 10;  // still within the limit: the size found by the stat is loaded
-  {
-    ZUPITextFileOpen reader(gGrowPath.c_str(), nullptr, true);
-    EXPECT_TRUE(reader.isFileOpen());
-    EXPECT_EQ(std::string(reader.readln()), std::string(1000, 'a'));
-  }
+TEST(TextFileReader, AFileReplacedBetweenTheStatAndTheOpenLoadsWhole) {
+  // A writer renames a new label over the old one at the worst moment.
+  TempDir dir;
+  gGrowPath = dir.file("label.txt");
+  writeFile(gGrowPath, "short\n");
+  writeFile(dir.file("new.txt"), "a much longer replacement\n");
+  static std::string sReplacement;
+  sReplacement = dir.file("new.txt");
+  sys::calls().stat = [](const char* path, struct stat* st) {
+    int rc = sys::realCalls().stat(path, st);
+    if (rc == 0 && gGrowPath == path) rename(sReplacement.c_str(), path);
+    return rc;
+  };
+  ZUPITextFileOpen reader(gGrowPath.c_str(), nullptr, true);
   sys::calls() = sys::realCalls();
+  ASSERT_TRUE(reader.isFileOpen());
+  EXPECT_STREQ(reader.readln(), "a much longer replacement");
 }
 
 TEST(TextFileReader, CloseAfterLoadFalseKeepsTheFileOpenUntilClosed) {

@@ -141,6 +141,24 @@ int ZUPITextFileOpen::reloadFile(bool closeAfterLoad) {
     Error(kLoadFunction, "File [%s] is not a regular file.", path);
     return -1;
   }
+  // Writers replace a file by renaming a new one over it: the file opened
+  // may not be the one measured. Load what was opened, whole.
+  if (opened.st_size != fileSize) {
+    fileSize = opened.st_size;
+    if (fileSize > static_cast<int64_t>(maxFileSize) || fileSize < 0) {
+      fileIOError = 4;
+      Error(kLoadFunction, "File length exceeded the maximum file size supported by API.");
+      return -1;
+    }
+    free(buffer);
+    buffer = static_cast<char*>(malloc(static_cast<size_t>(fileSize) + 1));
+    if (buffer == nullptr) {
+      fileIOError = 3;
+      Error(kLoadFunction, "Could not allocate enough memory to open the file [%s] in memory.",
+            path);
+      return -1;
+    }
+  }
   ssize_t got = icl::sys::readFull(fd.get(), buffer, static_cast<size_t>(fileSize));
   if (got != fileSize) {
     fileIOError = 3;
