@@ -121,12 +121,34 @@ class ICL_API ICLController : public EvEvent {
   bool verifyICL(ICLData expected, ICLData found, bool compareTimeStampMarker);
 
   // --- Writing and updating a label --------------------------------------
+  // Every change replaces the label whole: the new text goes to a temporary
+  // file beside it, is synced, and is renamed over the label, so readers
+  // see the old or the new label, never a partial one, and a failed write
+  // leaves the old label as it was (ICL_ERROR_FILE_WRITE). Writers take an
+  // exclusive lock on "icl_label.lock" beside the label and read the label
+  // afresh under it, so concurrent changes from any host are never lost;
+  // one that cannot get the lock within 30 seconds fails with
+  // ICL_ERROR_FILE_LOCK. Readers take no lock.
+
+  // Writes a new label for the identity set with SetICLData (all four
+  // values non-zero), listing only the caller's access path.
   int WriteNewICL();
+  // Rewrites the label from the text the last read on this controller
+  // loaded: ICL_UPDATE_ADD stamps the controller's marker (unless it is 0)
+  // and adds or refreshes the caller's access path line; ICL_UPDATE_REMOVE
+  // drops that line. Takes the writers' lock but does not read again: a
+  // change made since that read is overwritten, so callers normally use the
+  // operations below, which read under the lock.
   int UpdateICLInternal(TUpdateMode mode);
+  // Reads and checks the label, then adds the caller's access path; writes
+  // a new label when there is none or it is invalid, if allowed.
   int UpdateICL(bool allowNewICL);
+  // Reads and checks the label, then removes the caller's access path.
   int RemoveAccessPathIDfromICL();
 
   // --- Checking a label --------------------------------------------------
+  // Reads the label, compares pool and cache (and the marker when it is not
+  // 0), and adds the caller's access path when the label does not list it.
   int CheckICL();
 
   // --- Directory preparation and capability test -------------------------
@@ -144,6 +166,12 @@ class ICL_API ICLController : public EvEvent {
   ZUPITextFileOpen* iclFile;  // owned; the label as last loaded
   char hostName[256];
   const char* description;  // not owned
+
+  // Writing steps, run while the writers' lock is taken: `guarded` says a
+  // write is safe now, `lockHeld` that the lock (not a refusal of locks by
+  // the file system) makes it so.
+  ICL_INTERNAL int writeNewLabel(bool guarded, bool lockHeld);
+  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld);
 };
 
 // A copy of `path` with every backslash turned into a slash; nothing else

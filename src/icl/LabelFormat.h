@@ -7,9 +7,14 @@
 // into kNormalisedLineSize bytes: no spaces, upper case, nothing from '#'
 // on) and compares key texts, '=' included, at the start of that form.
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+
 #include "ICLRoutines.h"
+
+class ZUPITextFileOpen;
 
 namespace icl {
 
@@ -54,6 +59,40 @@ struct LabelScan {
 // (0 when unparseable); the own line marks the reader's access path found.
 void scanNormalisedLine(const char* normalised, const OwnLineText& own, int32_t ownAccessPathID,
                         LabelScan& scan);
+
+// --- Writing -----------------------------------------------------------
+
+// Longest description a new label carries; a longer one is cut.
+const size_t kMaxDescriptionLength = 1023;
+
+// `text` as it may stand inside one label line: CR and LF become spaces, so
+// caller text can never start a line of its own (a forged key). Null gives
+// the empty string; at most `maxLength` characters are kept.
+std::string singleLineText(const char* text, size_t maxLength);
+
+// "INDEXCACHETIMESTAMPMARKER = <marker>\n", the marker in signed decimal
+// (identical to the unsigned form older writers used, for every marker >= 0).
+std::string markerLine(int64_t marker);
+// "USED_BY_ACCESSPATHID: <id> #<host>\n"
+std::string accessPathLine(int32_t accessPathID, const char* hostName);
+
+// The fifteen lines of a new label for `data`, listing only its access path.
+std::string renderNewLabel(const ICLData& data, const char* hostName, const char* description);
+
+struct LabelRewrite {
+  std::string text;
+  bool ownLineFound = false;     // the caller's access path line was met
+  bool markerLineFound = false;  // a timestamp line was met (add mode only)
+};
+
+// Rewrites the label loaded in `copy` line by line from its first line.
+// Every non-empty line is kept with one LF. Adding: timestamp lines carry
+// data.timeStampMarker (left as they stand when it is 0), the caller's lines
+// are refreshed with `hostName`, and a missing timestamp line, then a missing
+// access path line, are appended. Removing: the caller's lines are dropped,
+// nothing else changes.
+LabelRewrite rewriteLabelText(ZUPITextFileOpen& copy, TUpdateMode mode, const ICLData& data,
+                              const char* hostName);
 
 }  // namespace icl
 

@@ -6,6 +6,8 @@
 namespace icl {
 
 const char* const kLabelFileName = "icl_label.txt";
+// Beside the label; its writers lock it. Never removed.
+const char* const kLockFileName = "icl_label.lock";
 
 }  // namespace icl
 

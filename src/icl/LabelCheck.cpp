@@ -1,0 +1,36 @@
+#include "ICLRoutines.h"
+#include "WriterLock.h"
+
+namespace {
+const char* const kCheck = "ICLController::CheckICL";
+}  // namespace
+
+int ICLController::CheckICL() {
+  Debug(kCheck, "Index Cache Label check for IndexCacheID [%d] in IndexPool [%d] started.",
+        iclData.indexCacheID, iclData.indexCachePoolID);
+  iclError = ICL_ERROR_NONE;
+  const bool compareMarker = iclData.timeStampMarker != 0;
+  ICLData found = {0, 0, 0, 0};
+  // A check that has nothing to add stays a reader: no lock, no wait.
+  if (InternalReadDataFromICL(found) != 0) return -1;
+  if (!verifyICL(iclData, found, compareMarker)) {
+    iclError = ICL_ERROR_MISMATCH;
+    return -1;
+  }
+  if (found.accessPathID != 0 || iclData.accessPathID == 0) return 0;
+
+  Debug(kCheck, "About to verify writability of Index Cache for host [%s].", hostName);
+  return icl::runWithWritersLock(*this, kCheck, iclLocation, iclError,
+                                 [this, compareMarker](const icl::WriterLockState& lock) {
+    // Another writer may have changed the label since the read above.
+    ICLData current = {0, 0, 0, 0};
+    if (InternalReadDataFromICL(current) != 0) return -1;
+    if (!lock.guarded) return icl::kRetryUnderLock;
+    if (!verifyICL(iclData, current, compareMarker)) {
+      iclError = ICL_ERROR_MISMATCH;
+      return -1;
+    }
+    if (current.accessPathID != 0) return 0;
+    return rewriteLabel(ICL_UPDATE_ADD, lock.held);
+  });
+}

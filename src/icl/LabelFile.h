@@ -1,0 +1,54 @@
+#ifndef ICL_ICL_LABELFILE_H
+#define ICL_ICL_LABELFILE_H
+
+// Replacing a file so that readers only ever see the old or the new bytes.
+//
+// The new content goes to a temporary file in the same directory (created
+// exclusively, so never through a planted link), is written, synced and
+// closed, and only then renamed over the target; the directory is synced so
+// the rename survives a power cut. Knows nothing of the label's format.
+//
+// On disk after a failure before the rename: the target exactly as it was,
+// and no temporary file (unless removing it failed too; a reserved one is
+// then cleared by the next writer). After a failed directory sync: the new
+// target, possibly not yet durable.
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace icl {
+
+struct ReplaceRequest {
+  std::string directory;  // where the target lives; synced after the rename
+  std::string target;     // the file to replace
+  const std::string* content = nullptr;
+  // Copy the old target's permission bits, and its owner and group where the
+  // process may set them; otherwise the new file gets 0666 less the umask.
+  bool keepAttributes = false;
+  // The caller holds the writers' lock: use the one reserved temporary name,
+  // and remove a file found there (only a writer that died can leave one).
+  // Without the lock, a unique name per attempt is used.
+  bool reservedTemp = false;
+};
+
+struct ReplaceError {
+  const char* step = "";  // "creating", "writing", "syncing", ... (for log lines)
+  std::string path;       // the file or directory the step worked on
+  int err = 0;            // errno of the failed call
+  bool targetReplaced = false;  // only the directory sync failed
+};
+
+struct ReplaceNotes {
+  bool staleTempRemoved = false;
+};
+
+// The reserved temporary name for `target`.
+std::string reservedTempPath(const std::string& target);
+
+// 0 on success; -1 with `error` filled.
+int replaceFileDurably(const ReplaceRequest& request, ReplaceError& error, ReplaceNotes& notes);
+
+}  // namespace icl
+
+#endif

@@ -1,0 +1,85 @@
+#include "ICLRoutines.h"
+#include "WriterLock.h"
+
+namespace {
+
+const char* const kUpdate = "ICLController::UpdateICL";
+const char* const kRemove = "ICLController::RemoveAccessPathIDfromICL";
+
+// Failures of a read after which only a completely new label can help.
+bool newLabelIsTheRemedy(TICLError error) {
+  return error == ICL_ERROR_FILE_NOT_FOUND || error == ICL_ERROR_FILE_INVALID ||
+         error == ICL_ERROR_NONE;
+}
+
+}  // namespace
+
+int ICLController::UpdateICL(bool allowNewICL) {
+  iclError = ICL_ERROR_NONE;
+  Debug(kUpdate, "ICL update for IndexCacheID [%d] in IndexPool [%d] started", iclData.indexCacheID,
+        iclData.indexCachePoolID);
+  return icl::runWithWritersLock(*this, kUpdate, iclLocation, iclError,
+                                 [this, allowNewICL](const icl::WriterLockState& lock) {
+    ICLData found = {0, 0, 0, 0};
+    if (InternalReadDataFromICL(found) != 0) {
+      if (!newLabelIsTheRemedy(iclError)) {
+        Error(kUpdate, "Failing UpdateICL request because of previous error. (ICL Error code [%d])",
+              static_cast<int>(iclError));
+        return -1;
+      }
+      if (!allowNewICL) {
+        iclError = ICL_ERROR_NEW_LABEL_NOT_ALLOWED;
+        Error(kUpdate,
+              "A completely new ICL would need to be written, but this is not allowed by the "
+              "parameters given to this function.");
+        return -1;
+      }
+      if (!lock.guarded) return icl::kRetryUnderLock;
+      if (iclError != ICL_ERROR_NONE) {
+        Debug(kUpdate, "Ignoring previous ICL error as we are updating the ICL");
+      }
+      iclError = ICL_ERROR_NONE;
+      return writeNewLabel(lock.guarded, lock.held);
+    }
+    if (!lock.guarded) return icl::kRetryUnderLock;
+    const bool samePool = found.indexCachePoolID == iclData.indexCachePoolID;
+    const bool sameCache = found.indexCacheID == iclData.indexCacheID;
+    if (!samePool) {
+      Error(kUpdate,
+            "ICL_LABEL mismatch. Expected IndexCachePool ID: [%d], IndexCachePool ID in file: [%d]",
+            iclData.indexCachePoolID, found.indexCachePoolID);
+    }
+    if (!sameCache) {
+      Error(kUpdate, "ICL_LABEL mismatch. Expected IndexCacheID: [%d], IndexCacheID in file: [%d]",
+            iclData.indexCacheID, found.indexCacheID);
+    }
+    // A marker of 0 leaves the label's own marker in place: nothing is updated.
+    if (samePool && sameCache && iclData.timeStampMarker != 0 &&
+        found.timeStampMarker != iclData.timeStampMarker) {
+      Error(kUpdate, "Updating previous time stamp marker: [%ld] to [%ld]",
+            static_cast<long>(found.timeStampMarker), static_cast<long>(iclData.timeStampMarker));
+    }
+    if (!samePool || !sameCache) {
+      iclError = ICL_ERROR_MISMATCH;
+      return -1;
+    }
+    return rewriteLabel(ICL_UPDATE_ADD, lock.held);
+  });
+}
+
+int ICLController::RemoveAccessPathIDfromICL() {
+  Debug(kRemove, "About to remove IndexCacheAccessPathID [%d] from  IndexCacheID [%d] in IndexPool [%d].",
+        iclData.accessPathID, iclData.indexCacheID, iclData.indexCachePoolID);
+  iclError = ICL_ERROR_NONE;
+  return icl::runWithWritersLock(*this, kRemove, iclLocation, iclError,
+                                 [this](const icl::WriterLockState& lock) {
+    ICLData found = {0, 0, 0, 0};
+    if (InternalReadDataFromICL(found) != 0) return -1;
+    if (!lock.guarded) return icl::kRetryUnderLock;
+    if (!verifyICL(iclData, found, false)) {
+      iclError = ICL_ERROR_MISMATCH;
+      return -1;
+    }
+    return rewriteLabel(ICL_UPDATE_REMOVE, lock.held);
+  });
+}

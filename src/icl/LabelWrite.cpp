@@ -1,0 +1,152 @@
+#include <string.h>
+
+#include <string>
+
+#include "ICLRoutines.h"
+#include "LabelFile.h"
+#include "LabelFormat.h"
+#include "LabelNames.h"
+#include "WriterLock.h"
+#include "ZUPIFileOpen.h"
+
+namespace {
+
+const char* const kWriteNew = "ICLController::WriteNewICL";
+const char* const kRewrite = "ICLController::UpdateICLInternal()";
+
+bool hasFullIdentity(const ICLData& data) {
+  return data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
+         data.timeStampMarker != 0;
+}
+
+bool failedToCreate(const icl::ReplaceError& error) {
+  return strcmp(error.step, "creating") == 0 ||
+         strcmp(error.step, "removing the stale temporary file") == 0;
+}
+
+// Writes `content` over the label named by `labelPath`.
+int replaceLabel(EvDebug& log, const char* function, const std::string& labelPath,
+                 const std::string& content, bool keepAttributes, bool lockHeld,
+                 icl::ReplaceError& error) {
+  icl::ReplaceRequest request;
+  request.directory = labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
+  request.target = labelPath;
+  request.content = &content;
+  request.keepAttributes = keepAttributes;
+  request.reservedTemp = lockHeld;
+  icl::ReplaceNotes notes;
+  int result = icl::replaceFileDurably(request, error, notes);
+  if (notes.staleTempRemoved) {
+    log.Debug(function, "Removed the temporary file [%s] left by an interrupted writer.",
+              icl::reservedTempPath(labelPath).c_str());
+  }
+  return result;
+}
+
+// The line that says which step failed, on what, and why.
+void logReplaceFailure(EvDebug& log, const char* function, const std::string& labelPath,
+                       const icl::ReplaceError& error) {
+  if (error.targetReplaced) {
+    log.Error(function,
+              "Index cache label [%s] was replaced, but %s [%s] failed: [%s]. The change may not "
+              "survive a power failure.",
+              labelPath.c_str(), error.step, error.path.c_str(), strerror(error.err));
+  } else {
+    log.Error(function, "Index cache label [%s] left unchanged: %s [%s] failed: [%s]",
+              labelPath.c_str(), error.step, error.path.c_str(), strerror(error.err));
+  }
+}
+
+}  // namespace
+
+int ICLController::WriteNewICL() {
+  // Refused before the lock is taken, so an illegal request creates no file.
+  if (!hasFullIdentity(iclData)) {
+    Error(kWriteNew, "Illegal request. Aborting.");
+    return -1;
+  }
+  return icl::runWithWritersLock(*this, kWriteNew, iclLocation, iclError,
+                                 [this](const icl::WriterLockState& lock) {
+                                   return writeNewLabel(lock.guarded, lock.held);
+                                 });
+}
+
+int ICLController::writeNewLabel(bool guarded, bool lockHeld) {
+  if (!hasFullIdentity(iclData)) {
+    Error(kWriteNew, "Illegal request. Aborting.");
+    return -1;
+  }
+  if (ConstructICLPath() != 0) return -1;
+  if (!guarded) return icl::kRetryUnderLock;
+  const std::string content = icl::renderNewLabel(iclData, hostName, description);
+  icl::ReplaceError error;
+  if (replaceLabel(*this, kWriteNew, iclPath, content, false, lockHeld, error) != 0) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    if (failedToCreate(error)) {
+      Error(kWriteNew,
+            "fopen() failed to open the file for writing. [%s] Index cache label could not be "
+            "written.",
+            iclPath.c_str());
+    }
+    logReplaceFailure(*this, kWriteNew, iclPath, error);
+    return -1;
+  }
+  Debug(kWriteNew, "New ICL file was written successfully. Pool=[%d], Cache=[%d], Timestamp=[%ld].",
+        iclData.indexCachePoolID, iclData.indexCacheID, static_cast<long>(iclData.timeStampMarker));
+  return 0;
+}
+
+int ICLController::UpdateICLInternal(TUpdateMode mode) {
+  if (iclFile == nullptr || !iclFile->isFileOpen()) {
+    Error(kRewrite,
+          "Internal Error! Entered internal UpdateICL function without the virtual ICL label file "
+          "being open!");
+    return -1;
+  }
+  // Rewrites the copy the caller loaded, as asked, but under the writers'
+  // lock so that it never interleaves with another writer's replace.
+  icl::LabelLock lock;
+  icl::WriterLockState state;
+  if (icl::takeWritersLock(*this, kRewrite, iclLocation, lock, state, iclError) != 0) return -1;
+  return rewriteLabel(mode, state.held);
+}
+
+int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld) {
+  const bool removing = mode == ICL_UPDATE_REMOVE;
+  const icl::LabelRewrite rewrite = icl::rewriteLabelText(*iclFile, mode, iclData, hostName);
+  if (!removing && !rewrite.markerLineFound) {
+    Debug(kRewrite,
+          "Warning! Timestamp info did not appear in original ICL file. Adding to the end of the "
+          "new one.");
+  }
+  icl::ReplaceError error;
+  if (replaceLabel(*this, kRewrite, iclPath, rewrite.text, true, lockHeld, error) != 0) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    if (failedToCreate(error)) {
+      Error(kRewrite,
+            "fopen() failed to open the file for updating. [%s] Index cache label could not be "
+            "updated.",
+            iclPath.c_str());
+    } else if (strcmp(error.step, "closing") == 0) {
+      Error(kRewrite, "Unable to close the index cache label file!");
+    }
+    logReplaceFailure(*this, kRewrite, iclPath, error);
+    return -1;
+  }
+  if (!removing && !rewrite.ownLineFound) {
+    Debug(kRewrite, "Accesspath ID [%d] successfully added to Index Cache Label file.",
+          iclData.accessPathID);
+  }
+  if (removing) {
+    if (rewrite.ownLineFound) {
+      Debug(kRewrite, "Accesspath ID [%d] successfully removed from Index Cache Label file.",
+            iclData.accessPathID);
+    } else {
+      Debug(kRewrite,
+            "Warning: Accesspath ID [%d] was not removed as it was not present in the first "
+            "place. Still marking success.",
+            iclData.accessPathID);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,63 @@
+#include "WriterLock.h"
+
+#include <string.h>
+
+#include <string>
+
+#include "LabelNames.h"
+
+namespace icl {
+namespace {
+
+std::string lockPathFor(const char* location) {
+  std::string path = convertSlashes(location);
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  return path + kLockFileName;
+}
+
+}  // namespace
+
+int takeWritersLock(EvDebug& log, const char* function, const char* location, LabelLock& lock,
+                    WriterLockState& state, TICLError& error) {
+  state = WriterLockState();
+  if (location == nullptr || location[0] == '\0') return 0;  // the read reports it
+  const std::string lockPath = lockPathFor(location);
+  int err = 0;
+  switch (lock.acquire(lockPath, err)) {
+    case LockResult::Held:
+      state.guarded = true;
+      state.held = true;
+      return 0;
+    case LockResult::NoDirectory:
+      return 0;
+    case LockResult::NotSupported:
+      state.guarded = true;
+      log.Debug(function,
+                "File locks are not supported for [%s]: [%s]. Changing the index cache label "
+                "without a lock.",
+                lockPath.c_str(), strerror(err));
+      return 0;
+    case LockResult::NoAccess:
+      state.guarded = true;
+      log.Debug(function,
+                "Cannot open the lock file [%s]: [%s]. Changing the index cache label without a "
+                "lock.",
+                lockPath.c_str(), strerror(err));
+      return 0;
+    case LockResult::TimedOut:
+      error = ICL_ERROR_FILE_LOCK;
+      log.Error(function,
+                "Timed out after [%lld] ms waiting for the index cache label lock [%s] held by "
+                "another writer.",
+                static_cast<long long>(labelLockWaitLimit().count()), lockPath.c_str());
+      return -1;
+    case LockResult::Failed:
+      break;
+  }
+  error = ICL_ERROR_FILE_LOCK;
+  log.Error(function, "Could not take the index cache label lock [%s]: [%s]", lockPath.c_str(),
+            err != 0 ? strerror(err) : "not a regular file");
+  return -1;
+}
+
+}  // namespace icl
