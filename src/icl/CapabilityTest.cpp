@@ -1,0 +1,183 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "ICLRoutines.h"
+#include "LabelNames.h"
+#include "ScratchFile.h"
+#include "ZUPIFileOpen.h"
+#include "sys/FileIo.h"
+#include "sys/SysCalls.h"
+
+namespace {
+
+const char* const kTestSentence =
+    "This is a write test to see if the index cache directory is valid.";
+
+}  // namespace
+
+// Proves on a scratch file that the index cache directory supports what an
+// index cache needs: create, write, read back, record lock, chown, chmod,
+// remove, and an existing label opened for update. Creates the directory
+// first when it is missing. Every failure returns -1 at once and leaves the
+// scratch file as it then is; the label is never written.
+int ICLController::canFilesBeCreatedInDirectory() {
+  static const char* const kFunction = "ICLController::canFilesBeCreatedInDirectory";
+  iclError = ICL_ERROR_NONE;
+
+  bool exists = false;
+  if (DoesPathExist(exists) != 0) {
+    Error(kFunction, "Failed to determine if path exists.");
+    return -1;
+  }
+
+  // The canonical form is never longer than its input, and iclLocation holds
+  // at most 255 characters, so the buffer always has room. An existing
+  // directory is tested where DoesPathExist found it: with its backslashes
+  // turned into slashes, not as a relative name that holds backslashes.
+  char directory[1024];
+  const std::string location = exists ? convertSlashes(iclLocation) : std::string(iclLocation);
+  memcpy(directory, location.c_str(), location.size() + 1);
+  if (!exists && CreateDirRecursive(directory) != 0) {
+    iclError = ICL_ERROR_PATH_NOT_FOUND;
+    Error(kFunction, "Could not create directory: [%s]", directory);
+    return -1;
+  }
+
+  std::string prefix(directory);
+  if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
+  const std::string scratch = prefix + icl::kScratchFileName;
+  const std::string label = prefix + icl::kLabelFileName;
+  const char* scratchPath = scratch.c_str();
+
+  icl::ScratchIdentity identity;
+  switch (icl::writeScratchFile(scratchPath, std::string(kTestSentence) + "\n", identity)) {
+    case icl::ScratchWrite::kWritten:
+      break;
+    case icl::ScratchWrite::kNotOpened:
+      iclError = ICL_ERROR_FILE_WRITE;
+      Error(kFunction,
+            "fopen() failed to open the file for writing. [%s] Index cache label could not be "
+            "written.",
+            scratchPath);
+      return -1;
+    case icl::ScratchWrite::kNotWritten:
+      iclError = ICL_ERROR_FILE_WRITE;
+      Debug(kFunction,
+            "fopen failed to open the file for writing. [%s] Index cache label could not be "
+            "written.",
+            scratchPath);
+      return -1;
+  }
+
+  ZUPITextFileOpen readBack(scratchPath, nullptr, true);
+  if (!readBack.isFileOpen()) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    Error(kFunction,
+          "fopen() failed to open the test file for reading. [%s] Index cache label could not be "
+          "written.",
+          scratchPath);
+    return -1;
+  }
+  if (strcmp(readBack.readln(), kTestSentence) != 0) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    Debug(kFunction,
+          "fopen failed to open the file for writing. [%s] Index cache label could not be "
+          "written.",
+          scratchPath);
+    return -1;
+  }
+
+  struct flock lock;
+  memset(&lock, 0, sizeof lock);
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;  // to the end of the file: the whole file
+  // The lock, the owner and the mode are all tested on this one descriptor,
+  // so a name swapped in the meantime can never redirect them.
+  icl::sys::UniqueFd fd = icl::reopenScratchFile(scratchPath, identity);
+  if (!fd.valid()) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    Debug(kFunction,
+          "open failed to open the test file for read/write to do the file lock test. File [%s] ",
+          scratchPath);
+    return -1;
+  }
+
+  // Waits while another process holds the file; an interrupted wait fails.
+  if (icl::sys::calls().fcntlLock(fd.get(), F_SETLKW, &lock) == -1) {
+    int err = errno;
+    fd.close();
+    if (err == EINVAL) {
+      iclError = ICL_ERROR_LOCK_NOT_SUPPORTED;
+      Error(kFunction,
+            "fcntl() failed to establish a file lock - file locks are not supported in the path "
+            "specified for the index cache.");
+    } else if (err == EINTR || err == EAGAIN) {
+      iclError = ICL_ERROR_FILE_LOCK;
+      Error(kFunction, "fcntl ()failed to establish a file lock. File [%s]", scratchPath);
+    } else {
+      iclError = ICL_ERROR_FILE_LOCK;
+      Error(kFunction,
+            "Unknown fcntl error [%d] returned while checking for file locking capabilities.", err);
+    }
+    return -1;
+  }
+  lock.l_type = F_UNLCK;
+  if (icl::sys::calls().fcntlLock(fd.get(), F_SETLK, &lock) == -1) {
+    // Closing the descriptor below releases it anyway.
+    Debug(kFunction, "fcntl failed to release a file lock");
+  }
+
+  struct stat st;
+  if (icl::sys::calls().fstat(fd.get(), &st) != 0) {
+    int err = errno;
+    if (err == ENOENT) {
+      Error(kFunction, "File %s does not exist", scratchPath);
+    } else {
+      Error(kFunction, "stat() for %s failed", scratchPath);
+    }
+    Error(kFunction, "Error [%d] returned by stat while checking for file chown capabilities.",
+          err);
+    iclError = ICL_ERROR_CHOWN;
+    return -1;
+  }
+  // Gives the file its own owner and group: nothing changes, but the file
+  // system has to accept an ownership change.
+  if (icl::sys::calls().fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
+    int err = errno;
+    iclError = ICL_ERROR_CHOWN;
+    Error(kFunction,
+          "Error [%d] returned while checking for file chown capabilities by stetting GUID [%d] "
+          "and UID [%d] for [%s].",
+          err, static_cast<int>(st.st_gid), static_cast<int>(st.st_uid), scratchPath);
+    return -1;
+  }
+  if (icl::sys::calls().fchmod(fd.get(), 0777) != 0) {
+    int err = errno;
+    iclError = ICL_ERROR_CHMOD;
+    Error(kFunction, "Error [%d] returned while checking for file chmod capabilities.", err);
+    return -1;
+  }
+  fd.close();  // nothing was written through it, so its result tells nothing
+
+  // By name: unlink removes a link planted there, never what it points to.
+  if (icl::sys::calls().unlink(scratchPath) != 0) {
+    int err = errno;
+    Debug(kFunction, "Failed to remove [%s], errno [%d]", scratchPath, err);
+  }
+
+  // "r+b" proves that an existing label could be rewritten; none yet is fine.
+  ZUPITextFileOpen existing(label.c_str(), "r+b", true);
+  if (!existing.isFileOpen() && existing.getFileIOError() != 2) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    Debug(kFunction, "fopen failed to open the existing ICL file for writing. ICL file: [%s] ",
+          label.c_str());
+    return -1;
+  }
+  return 0;
+}
