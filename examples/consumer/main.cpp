@@ -1,6 +1,6 @@
 // Uses the installed library the way a host program does: loads a text file,
-// reads a label written by hand, and captures the library's log lines
-// through the sink.
+// reads a label written by hand, writes, checks and updates labels, tests a
+// directory, and captures the library's log lines through the sink.
 // Usage: icl_consumer WORKDIR   (a writable, existing directory)
 
 #include <stdio.h>
@@ -97,6 +97,57 @@ const char* labelReadingWorks(const std::string& dir) {
   return nullptr;
 }
 
+const char* labelWritingWorks(const std::string& dir) {
+  const std::string cache = dir + "/written";
+  if (mkdir(cache.c_str(), 0755) != 0) return "cannot create the cache directory";
+  ICLController first("hostA", cache.c_str());
+  first.SetICLData(ICLData{3, 7, 77, 12});
+  if (first.UpdateICL(false) != -1 || first.GetICLError() != ICL_ERROR_NEW_LABEL_NOT_ALLOWED) {
+    return "a new label was written without leave";
+  }
+  if (first.UpdateICL(true) != 0) return "no new label";
+  ICLController second("hostB", cache.c_str());
+  second.SetICLData(ICLData{3, 7, 77, 13});
+  if (second.CheckICL() != 0) return "the check did not register access path 13";
+  ICLData found;
+  if (second.InternalReadDataFromICL(found) != 0 || found.accessPathID != 13) {
+    return "access path 13 not listed";
+  }
+  if (first.RemoveAccessPathIDfromICL() != 0) return "removal failed";
+  ICLController wrong("hostC", cache.c_str());
+  wrong.SetICLData(ICLData{4, 7, 77, 14});
+  if (wrong.CheckICL() != -1 || wrong.GetICLError() != ICL_ERROR_MISMATCH ||
+      wrong.convertICLErrorToEvEventCode(wrong.GetICLError()) != 0x23000238) {
+    return "a wrong pool was not a mismatch";
+  }
+  return nullptr;
+}
+
+const char* directoryTestWorks(const std::string& dir) {
+  const std::string cache = dir + "/probe/a/cache1";  // created with its parents
+  ICLController probe("consumer", cache.c_str());
+  if (probe.canFilesBeCreatedInDirectory() != 0) return "the directory test failed";
+  struct stat st;
+  if (stat((cache + "/test_rdwrite.txt").c_str(), &st) == 0) return "scratch file left";
+  if (!writeText(dir + "/not-a-dir", "x")) return "cannot write a plain file";
+  const struct {
+    std::string location;
+    TICLError error;
+    int event;
+  } failures[] = {
+      {"", ICL_ERROR_EMPTY_PATH, 0x23000180},
+      {dir + "/not-a-dir", ICL_ERROR_FILE_WRITE, 0x23000239},
+  };
+  for (const auto& f : failures) {
+    ICLController failing("consumer", f.location.c_str());
+    if (failing.canFilesBeCreatedInDirectory() != -1 || failing.GetICLError() != f.error ||
+        failing.convertICLErrorToEvEventCode(failing.GetICLError()) != f.event) {
+      return "wrong error or event code";
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,6 +163,8 @@ int main(int argc, char** argv) {
   } checks[] = {
       {"text reader", readerWorks},
       {"label reading", labelReadingWorks},
+      {"label writing", labelWritingWorks},
+      {"directory test", directoryTestWorks},
   };
   int failed = 0;
   for (const auto& c : checks) {
