@@ -287,7 +287,7 @@ TEST(LabelRewrite, WithoutALoadedLabelNothingIsWritten) {
   EXPECT_FALSE(fileExists(dir.file("icl_label.txt")));
 }
 
-TEST(LabelRewrite, KeepsTheOldLabelsPermissionBits) {
+TEST(LabelRewrite, KeepsTheOldLabelsPermissionBitsAndOwner) {
   TempDir dir;
   writeFile(dir.file("icl_label.txt"), kKeys + "INDEXCACHETIMESTAMPMARKER = 77\n", 0640);
   ASSERT_EQ(chmod(dir.file("icl_label.txt").c_str(), 0604), 0);
@@ -299,6 +299,14 @@ TEST(LabelRewrite, KeepsTheOldLabelsPermissionBits) {
   EXPECT_EQ(st.st_mode & 07777, 0604u);
   EXPECT_EQ(readFile(dir.file("icl_label.txt")),
             kKeys + "INDEXCACHETIMESTAMPMARKER = 77\nUSED_BY_ACCESSPATHID: 12 #hostA\n");
+
+  if (!runningAsRoot()) return;  // only a privileged writer may keep another's ownership
+  ASSERT_EQ(chown(dir.file("icl_label.txt").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(controller.RemoveAccessPathIDfromICL(), 0);
+  ASSERT_EQ(stat(dir.file("icl_label.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
 
 struct UpdateCase {

@@ -40,6 +40,7 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   int fd = sys::openRetry(lockPath.c_str(), flags | O_CREAT | O_EXCL, 0666);
   if (fd >= 0) {
     // Every user of every host must be able to lock it, whatever our umask.
+    // Best effort: a lock file others cannot open only costs them the lock.
     sys::calls().fchmod(fd, 0666);
   } else if (errno == EEXIST) {
     fd = sys::openRetry(lockPath.c_str(), flags);
