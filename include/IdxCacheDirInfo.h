@@ -14,12 +14,20 @@
 ICL_API const char* GetIdxCacheDirList(int index);
 
 // The summed size of the well-known sub-directories under `path`; -1 when
-// `path` is null, empty, or not an existing directory. Sub-trees that cannot
-// be walked lower the total; they never fail the query.
+// `path` is null, empty, longer than 255 characters, or not an existing
+// directory. Sub-trees that cannot be walked lower the total; they never
+// fail the query. The first call in the process reads the setting
+// "nAddZukpLogForIcdSize" in "~Keeper" (non-zero: detailed Debug lines);
+// later changes of the setting are not seen.
 ICL_API long long getIndexCacheDiskUsageKB(const char* path);
 
 // The recursive size of the directory `path`; -1 when it cannot be opened,
-// or when a ZuException or int exception interrupts the walk.
+// or when a ZuException or int thrown by a log call interrupts its walk
+// (other exceptions reach the caller). Links below `path` are never
+// followed. Any depth is measured, holding at most 64 directories (a
+// quarter of the open-file limit, if less) open at once; entries removed
+// while the walk runs add nothing and are logged at Debug level. Before the
+// first getIndexCacheDiskUsageKB of the process, no detailed lines.
 ICL_API long long getDiskUsage(const char* path);
 
 #endif

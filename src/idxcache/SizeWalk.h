@@ -1,0 +1,25 @@
+#ifndef ICL_IDXCACHE_SIZEWALK_H
+#define ICL_IDXCACHE_SIZEWALK_H
+
+#include <stddef.h>
+
+namespace icl {
+namespace idxcache {
+
+// The function name every line of a directory walk is logged under.
+extern const char* const kDiskUsageFunction;
+
+// The size in KB of the directory `path` and everything below it, as
+// getDiskUsage reports it: each regular file counts length / 1024 + 1,
+// nothing else counts, links are never followed below `path`. -1 when
+// `path` cannot be opened, or when a ZuException or int thrown by a log
+// call ends its walk; other exceptions leave to the caller. `detail`
+// switches the per-entry Debug lines on. At most `maxOpenDirs` directory
+// descriptors (at least kMinOpenDirs) are held at any time, however deep
+// the tree.
+long long measureDirectory(const char* path, bool detail, size_t maxOpenDirs);
+
+}  // namespace idxcache
+}  // namespace icl
+
+#endif
