@@ -181,6 +181,21 @@ TEST(LabelScan, ReadsKeysWhateverTheirCaseSpacingAndLineEnds) {
   }
 }
 
+TEST(LabelScan, FindsTheOwnLineForEveryAccessPathId) {
+  TempDir dir;
+  for (int32_t id : {INT32_MIN, -1, 1, INT32_MAX}) {
+    SCOPED_TRACE(id);
+    writeFile(dir.file("icl_label.txt"),
+              "INDEXCACHEPOOLID=3\nINDEXCACHEID=7\nINDEXCACHETIMESTAMPMARKER=77\n"
+              "USED_BY_ACCESSPATHID: " + std::to_string(id) + " #h\n");
+    ICLController controller("hostA", dir.path().c_str());
+    controller.SetICLData(ICLData{3, 7, 77, id});
+    ICLData found;
+    ASSERT_EQ(controller.InternalReadDataFromICL(found), 0);
+    EXPECT_EQ(found.accessPathID, id);
+  }
+}
+
 TEST(LabelScan, ExtractKeepsWhatWasParsedWhenTheLabelIsInvalid) {
   TempDir dir;
   writeFile(dir.file("f.txt"), "INDEXCACHEPOOLID=3\nINDEXCACHETIMESTAMPMARKER=9\n");

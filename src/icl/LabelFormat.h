@@ -29,7 +29,7 @@ const int kSeenAll = kSeenPool | kSeenCache | kSeenMarker;
 // "USED_BY_ACCESSPATHID:" and the id as "%d" prints it: the normalised form
 // of an access path line.
 struct OwnLineText {
-  char text[32];
+  char text[40];  // 21 characters of key and at most 11 of id, with room to spare
 };
 OwnLineText ownLineText(int32_t accessPathID);
 
