@@ -53,6 +53,15 @@ int ICLController::canFilesBeCreatedInDirectory() {
   const std::string label = prefix + icl::kLabelFileName;
   const char* scratchPath = scratch.c_str();
 
+  // The sentence did not reach the file whole: a Debug line, as operators know it.
+  auto failNotWrittenWhole = [this](const char* path) {
+    iclError = ICL_ERROR_FILE_WRITE;
+    Debug(kFunction,
+          "fopen failed to open the file for writing. [%s] Index cache label could not be "
+          "written.",
+          path);
+    return -1;
+  };
   icl::ScratchIdentity identity;
   switch (icl::writeScratchFile(scratchPath, std::string(kTestSentence) + "\n", identity)) {
     case icl::ScratchWrite::kWritten:
@@ -65,12 +74,7 @@ int ICLController::canFilesBeCreatedInDirectory() {
             scratchPath);
       return -1;
     case icl::ScratchWrite::kNotWritten:
-      iclError = ICL_ERROR_FILE_WRITE;
-      Debug(kFunction,
-            "fopen failed to open the file for writing. [%s] Index cache label could not be "
-            "written.",
-            scratchPath);
-      return -1;
+      return failNotWrittenWhole(scratchPath);
   }
 
   ZUPITextFileOpen readBack(scratchPath, nullptr, true);
@@ -82,14 +86,7 @@ int ICLController::canFilesBeCreatedInDirectory() {
           scratchPath);
     return -1;
   }
-  if (strcmp(readBack.readln(), kTestSentence) != 0) {
-    iclError = ICL_ERROR_FILE_WRITE;
-    Debug(kFunction,
-          "fopen failed to open the file for writing. [%s] Index cache label could not be "
-          "written.",
-          scratchPath);
-    return -1;
-  }
+  if (strcmp(readBack.readln(), kTestSentence) != 0) return failNotWrittenWhole(scratchPath);
 
   struct flock lock;
   memset(&lock, 0, sizeof lock);
