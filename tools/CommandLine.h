@@ -1,0 +1,47 @@
+#ifndef ICL_TOOLS_COMMANDLINE_H
+#define ICL_TOOLS_COMMANDLINE_H
+
+// The icl command line: `icl COMMAND DIR [OPTIONS]`, options before or after
+// DIR, `--name value` or `--name=value`, and `--` before a DIR that starts
+// with '-'. Anything doubtful is refused rather than guessed.
+
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+
+namespace icl {
+namespace tool {
+
+struct Invocation {
+  std::string command;  // "show", "check", ...; empty for `icl --help`
+  std::string dir;
+  bool help = false;
+  bool verbose = false;
+  bool json = false;
+  std::optional<std::string> host;
+  std::optional<int32_t> pool;
+  std::optional<int32_t> cache;
+  std::optional<int32_t> path;
+  std::optional<int64_t> marker;
+  bool allowNew = false;
+  std::optional<std::string> description;
+  bool detail = false;
+};
+
+struct ParsedCommandLine {
+  Invocation invocation;
+  std::string error;  // one line; empty when the command line is usable
+};
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
+
+// Strict decimal parsing: an optional '-', then digits only, in range.
+// Empty when `text` is not such a number; `outOfRange` tells why.
+std::optional<int64_t> parseDecimal(const std::string& text, int64_t min, int64_t max,
+                                    bool& outOfRange);
+
+}  // namespace tool
+}  // namespace icl
+
+#endif

@@ -1,0 +1,107 @@
+// check, update, remove and new: one controller, the expected identity, one
+// operation.
+
+#include <functional>
+#include <string>
+
+#include "Commands.h"
+#include "ICLRoutines.h"
+#include "ZUPlatformInfo.h"
+
+namespace icl {
+namespace tool {
+namespace {
+
+// The name the controller will write beside the access path: --host, or the
+// platform's answer, asked the way the controller itself asks.
+std::string hostNameFor(const Invocation& inv) {
+  if (inv.host) return *inv.host;
+  ZUPlatformInfo platform;
+  platform.setFocus(ZUPI_Focus::getFocus());
+  char name[256] = "";
+  platform.getClientHostName(platform.getPhysicalMachine(), name, sizeof name);
+  return name;
+}
+
+std::string identityText(const Invocation& inv) {
+  std::string text = format("pool %d, cache %d", *inv.pool, *inv.cache);
+  if (inv.marker) text += format(", marker %lld", static_cast<long long>(*inv.marker));
+  return text;
+}
+
+// After a mismatch the next question is what the label holds instead.
+void describeLabel(const Invocation& inv, const std::string& host, Report& report) {
+  ICLController reader(host.c_str(), inv.dir.c_str());
+  if (reader.ReadDataFromICL() != 0) return;  // changed meanwhile: nothing sure to add
+  ICLData found;
+  reader.GetICLData(found);
+  report.say(format("the label holds pool %d, cache %d, marker %lld", found.indexCachePoolID,
+                    found.indexCacheID, static_cast<long long>(found.timeStampMarker)));
+  report.values().addJson("label", JsonObject()
+                                       .addInt("pool", found.indexCachePoolID)
+                                       .addInt("cache", found.indexCacheID)
+                                       .addInt("marker", found.timeStampMarker)
+                                       .str());
+}
+
+void runLabelCommand(const Invocation& inv, const std::string& host, Report& report,
+                     const std::function<int(ICLController&)>& operation,
+                     const std::string& done) {
+  ICLController controller(host.c_str(), inv.dir.c_str());
+  controller.SetICLData(ICLData{*inv.pool, *inv.cache, inv.marker.value_or(0), *inv.path});
+  if (inv.description) controller.SetDescription(inv.description->c_str());
+
+  JsonObject& values = report.values();
+  values.addString("host", host).addInt("pool", *inv.pool).addInt("cache", *inv.cache);
+  if (inv.marker) {
+    values.addInt("marker", *inv.marker);
+  } else {
+    values.addNull("marker");
+  }
+  values.addInt("path", *inv.path);
+
+  if (operation(controller) == 0) {
+    report.say(inv.dir + ": " + done);
+    return;
+  }
+  report.fail(controller);
+  if (controller.GetICLError() == ICL_ERROR_MISMATCH) {
+    report.say("expected " + identityText(inv));
+    describeLabel(inv, host, report);
+  }
+}
+
+}  // namespace
+
+void runCheck(const Invocation& inv, Report& report) {
+  runLabelCommand(inv, hostNameFor(inv), report,
+                  [](ICLController& c) { return c.CheckICL(); },
+                  format("the label matches %s and lists access path %d",
+                         identityText(inv).c_str(), *inv.path));
+}
+
+void runUpdate(const Invocation& inv, Report& report) {
+  const std::string host = hostNameFor(inv);
+  const bool allowNew = inv.allowNew;
+  runLabelCommand(inv, host, report,
+                  [allowNew](ICLController& c) { return c.UpdateICL(allowNew); },
+                  format("the label lists access path %d for host %s (%s)", *inv.path,
+                         host.c_str(), identityText(inv).c_str()));
+}
+
+void runRemove(const Invocation& inv, Report& report) {
+  runLabelCommand(inv, hostNameFor(inv), report,
+                  [](ICLController& c) { return c.RemoveAccessPathIDfromICL(); },
+                  format("access path %d is no longer listed (%s)", *inv.path,
+                         identityText(inv).c_str()));
+}
+
+void runNew(const Invocation& inv, Report& report) {
+  const std::string host = hostNameFor(inv);
+  runLabelCommand(inv, host, report, [](ICLController& c) { return c.WriteNewICL(); },
+                  format("new label written: %s, access path %d for host %s",
+                         identityText(inv).c_str(), *inv.path, host.c_str()));
+}
+
+}  // namespace tool
+}  // namespace icl

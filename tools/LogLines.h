@@ -1,0 +1,42 @@
+#ifndef ICL_TOOLS_LOGLINES_H
+#define ICL_TOOLS_LOGLINES_H
+
+// Routes the library's log lines for the lifetime of one run: with -v every
+// Debug and Error line goes to standard error as it comes; without it the
+// Error lines are kept, to be shown only if the operation fails.
+
+#include <string>
+#include <vector>
+
+#include "EvEvent.h"
+
+namespace icl {
+namespace tool {
+
+struct LogLine {
+  EvLogLevel level;
+  std::string function;
+  std::string message;
+};
+
+class LogLines {
+ public:
+  explicit LogLines(bool verbose);  // installs the sink
+  ~LogLines();                      // restores the library's default sink
+  LogLines(const LogLines&) = delete;
+  LogLines& operator=(const LogLines&) = delete;
+
+  bool verbose() const { return verbose_; }
+  const std::vector<LogLine>& errors() const { return errors_; }
+
+ private:
+  static void sink(EvLogLevel level, const char* function, const char* message, void* context);
+
+  bool verbose_;
+  std::vector<LogLine> errors_;
+};
+
+}  // namespace tool
+}  // namespace icl
+
+#endif
