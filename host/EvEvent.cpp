@@ -40,9 +40,12 @@ void writeDefault(EvLogLevel level, const char* function, const char* message) {
   (void)ignored;
 }
 
+int emit(EvLogLevel level, const char* function, const char* format, va_list args)
+    __attribute__((format(printf, 3, 0)));
+
 int emit(EvLogLevel level, const char* function, const char* format, va_list args) {
   char message[EV_MAX_MESSAGE + 1];
-  int n = vsnprintf(message, sizeof message, format ? format : "", args);
+  int n = format != nullptr ? vsnprintf(message, sizeof message, format, args) : -1;
   if (n < 0) {
     message[0] = '\0';
     n = 0;
