@@ -12,6 +12,7 @@
 #include "idxcache/DirRecords.h"
 #include "idxcache/ListingBuffer.h"
 #include "idxcache/OpenAncestors.h"
+#include "idxcache/ShownName.h"
 #include "idxcache/WalkFrame.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
@@ -33,7 +34,7 @@ constexpr size_t kNoFrame = static_cast<size_t>(-1);
 // one buffer (ListingBuffer.h). The entry type from the listing decides:
 // directories are entered without a stat, links and special files are
 // passed over, only regular files and entries of unknown type get one
-// fstatat.
+// fstatat. Paths and names from disk are shown escaped (ShownName.h).
 //
 // Invariant: path_.frames[0, top] are the directories being walked, from
 // the root down, each in the phase of its next step, and path_.text is the
@@ -57,6 +58,7 @@ class SizeWalk {
   void deliver(long long result);
   void popTop();
 
+  ShownName shownPath() const { return ShownName(path_.text.c_str()); }
   void reportListFailure(int err);
   void reportStatFailure(const char* name, int err);
 
@@ -104,7 +106,7 @@ long long SizeWalk::runMachine() {
       case Phase::Start:
         frame.phase = Phase::Open;
         if (detail_) {
-          log_.Debug(kDiskUsageFunction, "Starting processing path [%s]", path_.text.c_str());
+          log_.Debug(kDiskUsageFunction, "Starting processing path [%s]", shownPath().c_str());
         }
         break;
       case Phase::Open:
@@ -121,7 +123,7 @@ long long SizeWalk::runMachine() {
         break;
       case Phase::Lost:
         log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
-                   path_.text.c_str());
+                   shownPath().c_str());
         deliver(-1);
         break;
       case Phase::CaughtZu:
@@ -133,7 +135,7 @@ long long SizeWalk::runMachine() {
         frame.total = -1;
         log_.Debug(kDiskUsageFunction,
                    "    processing path [%s]. Reset size to -1 due to exception  [%d] caught",
-                   path_.text.c_str(), pendingInt_);
+                   shownPath().c_str(), pendingInt_);
         frame.phase = Phase::Finish;
         break;
       case Phase::Finish: {
@@ -167,10 +169,10 @@ bool SizeWalk::openTop() {
   if (err == ENOENT && path_.top > 0) {
     // Removed since it was listed: a live cache changes while it is measured.
     log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
-               path_.text.c_str());
+               shownPath().c_str());
   } else {
     log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
-               path_.text.c_str());
+               shownPath().c_str());
   }
   return false;
 }
@@ -222,7 +224,7 @@ bool SizeWalk::visitEntry(Frame& frame, const char* record) {
     if (detail_) {
       log_.Debug(kDiskUsageFunction,
                  "    processing path [%s]. Adding size [%lld] KB from file [%s]",
-                 path_.text.c_str(), kb, name);
+                 shownPath().c_str(), kb, ShownName(name).c_str());
     }
   }
   return false;
@@ -235,7 +237,7 @@ long long SizeWalk::finishTop() {
   if (detail_) {
     log_.Debug(kDiskUsageFunction,
                "Finished processing path [%s]. Returning recursive size [%lld] KB",
-               path_.text.c_str(), frame.total);
+               shownPath().c_str(), frame.total);
   }
   return frame.total;
 }
@@ -256,9 +258,9 @@ void SizeWalk::deliver(long long result) {
   if (detail_) {
     // The parent's path and the child's name, side by side in the path's text.
     path_.text[parent.pathLen] = '\0';
-    log_.Debug(kDiskUsageFunction,
-               "    processing path [%s]. Adding size [%lld] KB from folder [%s]",
-               path_.text.c_str(), result, path_.text.c_str() + parent.pathLen + 1);
+    log_.Debug(
+        kDiskUsageFunction, "    processing path [%s]. Adding size [%lld] KB from folder [%s]",
+        shownPath().c_str(), result, ShownName(path_.text.c_str() + parent.pathLen + 1).c_str());
   }
   path_.text.resize(parent.pathLen);
 }
@@ -271,17 +273,18 @@ void SizeWalk::popTop() {
 }
 
 void SizeWalk::reportListFailure(int err) {
-  log_.Error(kDiskUsageFunction, "Failed to read the directory [%s]:\n[%s]", path_.text.c_str(),
+  log_.Error(kDiskUsageFunction, "Failed to read the directory [%s]:\n[%s]", shownPath().c_str(),
              strerror(err));
 }
 
 void SizeWalk::reportStatFailure(const char* name, int err) {
   const std::string entry = path_.text + "/" + name;
+  const ShownName shown(entry.c_str());
   if (err == ENOENT) {
     log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
-               entry.c_str());
+               shown.c_str());
   } else {
-    log_.Error(kDiskUsageFunction, "Failed to stat [%s]:\n[%s]", entry.c_str(), strerror(err));
+    log_.Error(kDiskUsageFunction, "Failed to stat [%s]:\n[%s]", shown.c_str(), strerror(err));
   }
 }
 
