@@ -2,7 +2,6 @@
 
 #include <errno.h>
 
-#include "idxcache/DirRecords.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
@@ -16,7 +15,7 @@ constexpr size_t kListingBufferSize = 32 * 1024;
 
 ListingBuffer::ListingBuffer() : buffer_(new char[kListingBufferSize]) {}
 
-const char* ListingBuffer::next(DirListing& dir, int fd, int* err) {
+const char* ListingBuffer::nextSlowly(DirListing& dir, int fd, int* err) {
   for (;;) {
     if (dir.savedPos < dir.saved.size()) {
       const char* record = dir.saved.data() + dir.savedPos;

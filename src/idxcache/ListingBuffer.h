@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "idxcache/DirRecords.h"
+
 namespace icl {
 namespace idxcache {
 
@@ -47,7 +49,13 @@ class ListingBuffer {
   // of its listing, with *err the errno of a failed listing (EIO for a
   // damaged one, after which nothing can be trusted), or 0. A record is
   // valid until the next call.
-  const char* next(DirListing& dir, int fd, int* err);
+  const char* next(DirListing& dir, int fd, int* err) {
+    // Most records are taken here, inline; the rest of the work out of line.
+    const char* record = dir.savedPos < dir.saved.size()
+                             ? take(dir.saved.data(), dir.savedPos, dir.saved.size())
+                             : take(buffer_.get(), pos_, end_);
+    return record != nullptr ? record : nextSlowly(dir, fd, err);
+  }
 
   // Before the walk enters a sub-directory of the top `dir`: moves the
   // records the buffer holds for it into `dir`, and empties the buffer.
@@ -62,6 +70,18 @@ class ListingBuffer {
   void clear() { pos_ = end_ = 0; }
 
  private:
+  // The next whole record of data[pos, end), moving pos past it; nullptr
+  // when there is none or it is damaged.
+  static const char* take(const char* data, size_t& pos, size_t end) {
+    if (pos >= end) return nullptr;
+    const char* record = data + pos;
+    const size_t length = recordLength(record, end - pos);
+    if (length == 0) return nullptr;
+    pos += length;
+    return record;
+  }
+  // The rest of next(): a damaged record, the end of the listing, a fresh read.
+  const char* nextSlowly(DirListing& dir, int fd, int* err);
   // One getdents64 into the buffer: the bytes read, 0 at the end, or -1.
   ssize_t readListing(int fd);
 

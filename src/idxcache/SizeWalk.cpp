@@ -52,7 +52,7 @@ class SizeWalk {
 
   bool openTop();
   void walkTop();
-  bool visitEntry(Frame& frame, const char* record);
+  bool visitEntry(Frame& frame, int dirFd, const char* record);
   long long finishTop();
   void descend(Frame& parent, const char* name);
   void deliver(long long result);
@@ -183,15 +183,16 @@ void SizeWalk::walkTop() {
     frame.phase = Phase::Lost;
     return;
   }
+  const int dirFd = frame.fd.get();
+  int err = 0;
   for (;;) {
-    int err = 0;
-    const char* record = listings_.next(frame.listing, frame.fd.get(), &err);
+    const char* record = listings_.next(frame.listing, dirFd, &err);
     if (record == nullptr) {
       if (err != 0) reportListFailure(err);
       frame.phase = Phase::Finish;
       return;
     }
-    if (visitEntry(frame, record)) return;  // a child is the top now: `frame` is stale
+    if (visitEntry(frame, dirFd, record)) return;  // a child is the top now: `frame` is stale
   }
 }
 
@@ -199,7 +200,7 @@ void SizeWalk::walkTop() {
 // "." and ".." included: counts a regular file, passes over anything that
 // is not a directory, and enters a directory, returning true (the child's
 // frame is the top then, and `frame` may have moved).
-bool SizeWalk::visitEntry(Frame& frame, const char* record) {
+bool SizeWalk::visitEntry(Frame& frame, int dirFd, const char* record) {
   const char* name = recordName(record);
   const unsigned char type = recordType(record);
   if (type == DT_DIR) {
@@ -210,13 +211,9 @@ bool SizeWalk::visitEntry(Frame& frame, const char* record) {
   if (type != DT_REG && type != DT_UNKNOWN) return false;  // links, devices, pipes, sockets
   if (type == DT_UNKNOWN && isDotOrDotDot(name)) return false;
   struct stat st;
-  if (sys::retryEintr(sys::calls().fstatat, frame.fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (sys::retryEintr(sys::calls().fstatat, dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     reportStatFailure(name, errno);
     return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    descend(frame, name);
-    return true;
   }
   if (S_ISREG(st.st_mode)) {
     const long long kb = static_cast<long long>(st.st_size) / 1024 + 1;
@@ -226,6 +223,9 @@ bool SizeWalk::visitEntry(Frame& frame, const char* record) {
                  "    processing path [%s]. Adding size [%lld] KB from file [%s]",
                  shownPath().c_str(), kb, ShownName(name).c_str());
     }
+  } else if (S_ISDIR(st.st_mode)) {
+    descend(frame, name);
+    return true;
   }
   return false;
 }
