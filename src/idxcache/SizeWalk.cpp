@@ -16,6 +16,7 @@
 #include "ZuException.h"
 #include "idxcache/DescriptorBudget.h"
 #include "idxcache/DirRecords.h"
+#include "idxcache/WalkMeter.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
@@ -154,6 +155,7 @@ class SizeWalk {
   size_t firstOpen_ = 1;     // no level in [1, firstOpen_) holds a descriptor
   std::string pendingText_;  // the caught exception, for the catching frame
   int pendingInt_ = 0;
+  WalkMeter meter_;  // progress for ICLToolSetWalkProgressCallback
 };
 
 long long SizeWalk::run(const char* path) {
@@ -279,6 +281,7 @@ bool SizeWalk::openTop() {
   }
   frame.fd = sys::UniqueFd(fd);
   ++openCount_;
+  meter_.addDirectory();
   return true;
 }
 
@@ -316,6 +319,7 @@ void SizeWalk::walkTop() {
     if (S_ISREG(st.st_mode)) {
       const long long kb = static_cast<long long>(st.st_size) / 1024 + 1;
       frame.total += kb;
+      meter_.addFile(st.st_size);
       if (detail_) {
         log_.Debug(kDiskUsageFunction,
                    "    processing path [%s]. Adding size [%lld] KB from file [%s]", path_.c_str(),
