@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Feedback.h"
 #include "ICLRoutines.h"
 #include "IdxCacheDirInfo.h"
 #include "ZUPlatformInfo.h"
@@ -55,6 +56,7 @@ void runDiskUsage(const Invocation& inv, Report& report, LogLines& log) {
   long long total = 0;
   std::vector<std::string> lines;
   std::vector<std::string> items;
+  ProgressLine progress(inv);  // cleared before the report is printed
   if (!inv.detail) {
     total = getIndexCacheDiskUsageKB(inv.dir.c_str());
     if (total < 0) {  // gone since the check

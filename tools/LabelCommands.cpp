@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "Feedback.h"
 #include "ICLRoutines.h"
 #include "LabelBytes.h"
 #include "ZUPlatformInfo.h"
@@ -65,7 +66,11 @@ void runLabelCommand(const Invocation& inv, const std::string& host, Report& rep
   values.addInt("path", *inv.path);
 
   const std::optional<std::string> before = labelBytes(inv.dir);
-  const int result = operation(controller);
+  int result;
+  {
+    LockWaitNotice notice(inv);
+    result = operation(controller);
+  }
   const bool changed = labelBytes(inv.dir) != before;
   values.addBool("changed", changed);
   if (result == 0) {

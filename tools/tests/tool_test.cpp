@@ -3,16 +3,22 @@
 // command's success and failure paths; every JSON output is checked against
 // the schema SCHEMA.md documents.
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "ICLToolSupport.h"
+#include "IdxCacheDirInfo.h"
 #include "JsonParser.h"
 #include "TempDir.h"
 
@@ -348,10 +354,78 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
       {"du @/du --detail -v", 0, "=@/du: 8 KB\n  ZU_Index         3 KB\n  ZU_SIDB          5 KB\n",
        "once:\ndebug: getDiskUsage:     processing path [@/du/ZU_SIDB]. Adding size [5] KB from "
        "file [db]\n"},
+      // The progress line: on a terminal only, cleared at the end, never in JSON.
+      {"du @/du", 0, "=\r\033[Kdu: 1 file, 2 directories, 2.0 KiB so far\r\033[Kdu: 2 files, 3 "
+       "directories, 6.9 KiB so far\r\033[K@/du: 8 KB\r\n", "", onTerminal},
+      {"--json du @/du", 0, "={\"schema\":1,\"command\":\"du\",\"dir\":\"@/du\",\"ok\":true,"
+       "\"kb\":8,\"indexCache\":true}\r\n", "", onTerminal},
+      {"du @/du", 0, "=@/du: 8 KB\n", "", "ICL_PROGRESS_DELAY_MS=0 %s"},
       {"version", 0, "\nlibrary libicl.so.1, version ", ""},
       {"--version --json", 0, "\"library\":{\"soname\":\"libicl.so.1\",", ""},
   }, dir.path());
   // clang-format on
+}
+
+TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsAsked) {
+  TempDir dir;
+  ASSERT_EQ(
+      runTool({"new", dir.path(), "--pool", "3", "--cache", "7", "--path", "1", "--marker", "5"})
+          .status,
+      0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {  // holds the writers' lock for three seconds
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    const int fd = open(dir.file("icl_label.lock").c_str(), O_RDWR);
+    if (fd < 0 || fcntl(fd, F_OFD_SETLK, &lock) != 0 || write(ready[1], "x", 1) != 1) _exit(1);
+    usleep(3000 * 1000);
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  // clang-format off
+  runRows({
+      {"update @ --pool 3 --cache 7 --path 2 --wait 0", 1, "", "icl update: @: ICL_ERROR_FILE_LOCK "
+       "(12), event code 0x23000260: the writers' lock could not be taken\n  library: "
+       "ICLController::UpdateICL: Timed out after [0] ms waiting for the index cache label lock"},
+      {"--json update @ --pool 3 --cache 7 --path 2 --wait 1", 1, "Timed out after [1000] ms", ""},
+      {"update @ --pool 3 --cache 7 --path 2 --wait 9", 0, "(label changed)\n", "=icl update: "
+       "waiting for the label lock on @... (another writer holds it; giving up after 9 s)\n"},
+  }, dir.path());
+  // clang-format on
+  int status = -1;
+  EXPECT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_EQ(status, 0);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST(ToolFeedback, AClearedWalkCallbackIsNeverCalledAgainWhicheverThreadWalks) {
+  TempDir dir;
+  for (int i = 0; i < 300; ++i) writeFile(dir.file("f" + std::to_string(i)), "x");
+  static std::atomic<bool> set{false};
+  static std::atomic<int> calls{0}, late{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> walkers;
+  for (int t = 0; t < 2; ++t) {
+    walkers.emplace_back([&] {
+      while (!stop) EXPECT_EQ(getDiskUsage(dir.path().c_str()), 300);
+    });
+  }
+  for (int round = 0; round < 300; ++round) {
+    set = true;
+    ICLToolSetWalkProgressCallback([](const ICLWalkProgress*, void*) { ++calls, late += !set; },
+                                   nullptr);
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    ICLToolSetWalkProgressCallback(nullptr, nullptr);
+    set = false;
+  }
+  stop = true;
+  for (std::thread& t : walkers) t.join();
+  EXPECT_GT(calls, 0);
+  EXPECT_EQ(late, 0) << "calls after the callback was cleared";
 }
 
 }  // namespace
