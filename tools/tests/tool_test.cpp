@@ -372,13 +372,14 @@ TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsA
       runTool({"new", dir.path(), "--pool", "3", "--cache", "7", "--path", "1", "--marker", "5"})
           .status,
       0);
+  const std::string lockPath = dir.file("icl_label.lock");
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t holder = fork();
   if (holder == 0) {  // holds the writers' lock for three seconds
     struct flock lock = {};
     lock.l_type = F_WRLCK;
-    const int fd = open(dir.file("icl_label.lock").c_str(), O_RDWR);
+    const int fd = open(lockPath.c_str(), O_RDWR);
     if (fd < 0 || fcntl(fd, F_OFD_SETLK, &lock) != 0 || write(ready[1], "x", 1) != 1) _exit(1);
     usleep(3000 * 1000);
     _exit(0);
