@@ -14,6 +14,7 @@
 #include "idxcache/OpenAncestors.h"
 #include "idxcache/ShownName.h"
 #include "idxcache/WalkFrame.h"
+#include "idxcache/WalkMeter.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
@@ -69,6 +70,7 @@ class SizeWalk {
   OpenAncestors dirs_;
   std::string pendingText_;  // the caught exception, for the catching frame
   int pendingInt_ = 0;
+  WalkMeter meter_;  // progress for ICLToolSetWalkProgressCallback
 };
 
 long long SizeWalk::run(const char* path) {
@@ -165,7 +167,10 @@ void SizeWalk::unwindTo(size_t level, Phase phase) {
 
 bool SizeWalk::openTop() {
   const int err = dirs_.openTop();
-  if (err == 0) return true;
+  if (err == 0) {
+    meter_.addDirectory();
+    return true;
+  }
   if (err == ENOENT && path_.top > 0) {
     // Removed since it was listed: a live cache changes while it is measured.
     log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
@@ -218,6 +223,7 @@ bool SizeWalk::visitEntry(Frame& frame, int dirFd, const char* record) {
   if (S_ISREG(st.st_mode)) {
     const long long kb = static_cast<long long>(st.st_size) / 1024 + 1;
     frame.total += kb;
+    meter_.addFile(st.st_size);
     if (detail_) {
       log_.Debug(kDiskUsageFunction,
                  "    processing path [%s]. Adding size [%lld] KB from file [%s]",
