@@ -24,7 +24,7 @@ const Calls kRealCalls = {
     realOpen,  realOpenat, ::close,   ::read,    ::write,  ::fsync,
     ::fstat,   ::stat,     ::lstat,   ::fstatat, ::access, ::mkdir,
     ::rename,  ::unlink,   ::fchmod,  ::fchown,  realFcntlLock, realGetdents64,
-    ::ftruncate,
+    ::ftruncate, ::statfs,  ::getxattr,
 };
 
 }  // namespace

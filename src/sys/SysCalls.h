@@ -10,6 +10,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <sys/types.h>
 
 namespace icl {
@@ -37,6 +39,9 @@ struct Calls {
   // Raw directory listing into `buffer` (struct linux_dirent64 records).
   ssize_t (*getdents64)(int fd, void* buffer, size_t count);
   int (*ftruncate)(int fd, off_t length);
+  // Which file system holds `path` (f_type): local, FUSE, NFS, ...
+  int (*statfs)(const char* path, struct statfs* st);
+  ssize_t (*getxattr)(const char* path, const char* name, void* value, size_t size);
 };
 
 // The live table. Tests may replace entries; restore them with realCalls().

@@ -59,6 +59,8 @@ void installWrappers() {
   c.fcntlLock = wrapperFor<SysOp::FcntlLock, &sys::Calls::fcntlLock>();
   c.getdents64 = wrapperFor<SysOp::Getdents64, &sys::Calls::getdents64>();
   c.ftruncate = wrapperFor<SysOp::Ftruncate, &sys::Calls::ftruncate>();
+  c.statfs = wrapperFor<SysOp::Statfs, &sys::Calls::statfs>();
+  c.getxattr = wrapperFor<SysOp::Getxattr, &sys::Calls::getxattr>();
 }
 
 }  // namespace
@@ -67,7 +69,7 @@ const char* sysOpName(SysOp op) {
   static const char* const kNames[] = {
       "open",  "openat", "close", "read",   "write",  "fsync", "fstat",
       "stat",  "lstat",  "fstatat", "access", "mkdir", "rename", "unlink",
-      "fchmod", "fchown", "fcntl", "getdents64", "ftruncate",
+      "fchmod", "fchown", "fcntl", "getdents64", "ftruncate", "statfs", "getxattr",
   };
   return kNames[static_cast<int>(op)];
 }

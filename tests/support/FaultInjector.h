@@ -12,7 +12,7 @@ namespace test {
 // The entries of the library's file-system seam.
 enum class SysOp {
   Open, Openat, Close, Read, Write, Fsync, Fstat, Stat, Lstat, Fstatat, Access,
-  Mkdir, Rename, Unlink, Fchmod, Fchown, FcntlLock, Getdents64, Ftruncate,
+  Mkdir, Rename, Unlink, Fchmod, Fchown, FcntlLock, Getdents64, Ftruncate, Statfs, Getxattr,
 };
 
 const char* sysOpName(SysOp op);
