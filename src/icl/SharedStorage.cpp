@@ -82,8 +82,8 @@ std::string mountTypeOf(const std::string& dir) {
 
 std::string sharedStorageNeeds(const std::string& type) {
   if (type == "fuse.glusterfs" || type == "glusterfs") {
-    return "Hosts with older versions of this library need the volume option "
-           "performance.open-behind off, or their lost changes go unreported";
+    return "Hosts with older versions of this library lose changes there unless the volume "
+           "options performance.open-behind and performance.stat-prefetch are off";
   }
   if (type.rfind("nfs", 0) == 0) {
     return "Changes from several hosts need NFSv4, or NFSv3 with its lock manager (no nolock or "
