@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 
 #include <atomic>
+#include <chrono>
 #include <sstream>
 
 #include "sys/FileIo.h"
@@ -71,6 +72,19 @@ StorageKind storageKindOf(const std::string& dir) {
     if (static_cast<unsigned long>(st.f_type) == type) return StorageKind::Shared;
   }
   return StorageKind::Local;
+}
+
+StorageKind recentStorageKindOf(const std::string& dir) {
+  thread_local std::string lastDir;
+  thread_local StorageKind lastKind = StorageKind::Local;
+  thread_local std::chrono::steady_clock::time_point lastAsked;
+  const auto now = std::chrono::steady_clock::now();
+  if (dir != lastDir || now - lastAsked >= std::chrono::seconds(1)) {
+    lastKind = storageKindOf(dir);
+    lastDir = dir;
+    lastAsked = now;
+  }
+  return lastKind;
 }
 
 std::string mountTypeOf(const std::string& dir) {

@@ -26,6 +26,11 @@ enum class StorageKind {
 // One statfs of `dir` (or of the file it names).
 StorageKind storageKindOf(const std::string& dir);
 
+// The same, asked of the file system at most once a second per thread while
+// the thread keeps asking about the same `dir`: writers ask on every change,
+// and a mount seldom changes under a path.
+StorageKind recentStorageKindOf(const std::string& dir);
+
 // The file system type /proc/self/mountinfo gives for the mount holding
 // `dir` ("fuse.glusterfs", "nfs4", ...); "" when it cannot be told.
 std::string mountTypeOf(const std::string& dir);

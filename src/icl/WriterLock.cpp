@@ -21,7 +21,7 @@ std::string pathBeside(const char* location, const char* name) {
 // name may be a label they have since replaced: look it up at the server.
 void refreshSharedLabel(EvDebug& log, const char* function, const char* location) {
   const std::string dir = convertSlashes(location);
-  if (storageKindOf(dir) != StorageKind::Shared) return;
+  if (recentStorageKindOf(dir) != StorageKind::Shared) return;
   noteSharedStorageOnce(log, function, dir);
   revalidateLabelName(pathBeside(location, kLabelFileName));
 }
