@@ -9,8 +9,9 @@
 // the label, or ENOENT while its client catches up, although a label is there
 // all along. Such a load is tried again by name after a short pause, a
 // bounded number of times; a failure that lasts is reported as before. No
-// read takes a lock or waits without bound. On a local file system neither
-// failure can come from a replace, and nothing is retried.
+// read takes a lock or waits without bound, and nothing here writes to the
+// directory. On a local file system neither failure can come from a replace,
+// and nothing is retried.
 
 #include <string>
 
@@ -34,7 +35,6 @@ class LabelRetry {
   // icl_label.lock is there) and retries remain; false to report the failure.
   // Logs each retry at Debug as `function`.
   bool again(int loadCode, EvDebug& log, const char* function);
-  int retries() const { return retries_; }
 
  private:
   std::string labelPath_;
