@@ -462,35 +462,40 @@ int statfsAs(const char* path, struct statfs* st) {
 TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes) {
   struct Row {
     const char* what;
-    bool shared;
-    bool lockFile;
+    bool shared, lockFile, writer;
     std::vector<std::pair<SysOp, long>> calls;  // fail with `err` from the n-th call of op on
     int err;
     long times;
     TICLError error;
-    long retries;
+    long retries, lookups;  // loads tried again; names looked up at the server
   };
-  // The load examines the directory (stat 1), then the label (stat 2, open 1,
-  // read 1); a retry first looks at the label by name (open 2, read 2).
+  // A load examines the directory (stat 1), then the label (stat 2, open 1,
+  // read 1); a retry first looks the label up (getxattr, open 2, read 2). A
+  // writer's lock (fcntl 1) is followed by a look-up and a read lock (fcntl 2).
   const std::pair<SysOp, long> open = {SysOp::Open, 1}, read = {SysOp::Read, 1},
-                               stat = {SysOp::Stat, 2};
+                               stat = {SysOp::Stat, 2}, lock = {SysOp::FcntlLock, 2};
   const Row rows[] = {
-      {"stale at the open", true, true, {open}, ESTALE, 2, ICL_ERROR_NONE, 1},
-      {"stale at the read", true, true, {read}, ESTALE, 2, ICL_ERROR_NONE, 1},
-      {"stale for good", true, true, {open}, ESTALE, 1000, ICL_ERROR_FILE_READ, kLabelLoadRetries},
-      {"missing beside the lock", true, true, {stat, open}, ENOENT, 1, ICL_ERROR_NONE, 1},
-      {"missing, no lock file", true, false, {stat, open}, ENOENT, 1, ICL_ERROR_FILE_NOT_FOUND, 0},
-      {"not readable", true, true, {open}, EACCES, 2, ICL_ERROR_FILE_READ, 0},
-      {"stale on a local disk", false, true, {open}, ESTALE, 2, ICL_ERROR_FILE_READ, 0},
+      {"stale at the open", true, true, false, {open}, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
+      {"stale at the read", true, true, false, {read}, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
+      {"stale for good", true, true, false, {open}, ESTALE, 1000, ICL_ERROR_FILE_READ,
+       kLabelLoadRetries, kLabelLoadRetries},
+      {"missing beside the lock", true, true, false, {stat, open}, ENOENT, 1, ICL_ERROR_NONE, 1, 1},
+      {"missing, no lock file", true, false, false, {stat, open}, ENOENT, 1,
+       ICL_ERROR_FILE_NOT_FOUND, 0, 1},
+      {"not readable", true, true, false, {open}, EACCES, 2, ICL_ERROR_FILE_READ, 0, 1},
+      {"stale on a local disk", false, true, false, {open}, ESTALE, 2, ICL_ERROR_FILE_READ, 0, 0},
+      {"stale under the writers' lock", true, true, true, {lock}, ESTALE, 2, ICL_ERROR_NONE, 0, 3},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     TempDir dir;
     writeFile(dir.file("icl_label.txt"), kNew);
     if (row.lockFile) writeFile(dir.file("icl_label.lock"), "");
-    ICLController reader("hostA", dir.path().c_str());
+    ICLController controller("hostA", dir.path().c_str());
+    controller.SetICLData(kIdentity);
     LogCapture log;
     int result;
+    long lookups;
     {
       FaultInjector faults;
       sys::calls().statfs = row.shared ? statfsAs<0x65735546> : statfsAs<0xEF53>;  // FUSE, ext4
@@ -499,10 +504,12 @@ TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes
           faults.failNth(call.second + n, row.err, false, {call.first});
         }
       }
-      result = reader.ReadDataFromICL();
+      result = row.writer ? controller.UpdateICL(false) : controller.ReadDataFromICL();
+      lookups = faults.calls(SysOp::Getxattr);
     }
     EXPECT_EQ(result, row.error == ICL_ERROR_NONE ? 0 : -1);
-    EXPECT_EQ(reader.GetICLError(), row.error);
+    EXPECT_EQ(controller.GetICLError(), row.error);
+    EXPECT_EQ(lookups, row.lookups);
     const auto lines = log.lines(EV_LOG_DEBUG);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const LogLine& line) {
