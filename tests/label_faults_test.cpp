@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "icl/LabelLock.h"
+#include "icl/LabelRetry.h"
+#include "sys/SysCalls.h"
 
 namespace icl {
 namespace test {
@@ -442,6 +445,78 @@ TEST(LabelLocking, WithoutLockSupportTheLabelIsChangedUnlockedAndSaysSo) {
   }
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
   EXPECT_TRUE(log.lines(EV_LOG_ERROR).empty());
+}
+
+
+// Shared storage: a load that meets another host's replace of the label
+// (ESTALE, or ENOENT beside the lock file) is tried again, a bounded number
+// of times; anything else, and anything on a local file system, fails as it
+// always did.
+template <unsigned long FileSystemType>
+int statfsAs(const char* path, struct statfs* st) {
+  int result = sys::realCalls().statfs(path, st);
+  st->f_type = static_cast<__fsword_t>(FileSystemType);
+  return result;
+}
+
+TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes) {
+  struct Row {
+    const char* what;
+    bool shared, lockFile, writer;
+    std::vector<std::pair<SysOp, long>> calls;  // fail with `err` from the n-th call of op on
+    int err;
+    long times;
+    TICLError error;
+    long retries, lookups;  // loads tried again; names looked up at the server
+  };
+  // A load examines the directory (stat 1), then the label (stat 2, open 1,
+  // read 1); a retry first looks the label up (getxattr, open 2, read 2). A
+  // writer's lock (fcntl 1) is followed by a look-up and a read lock (fcntl 2).
+  const std::pair<SysOp, long> open = {SysOp::Open, 1}, read = {SysOp::Read, 1},
+                               stat = {SysOp::Stat, 2}, lock = {SysOp::FcntlLock, 2};
+  const Row rows[] = {
+      {"stale at the open", true, true, false, {open}, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
+      {"stale at the read", true, true, false, {read}, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
+      {"stale for good", true, true, false, {open}, ESTALE, 1000, ICL_ERROR_FILE_READ,
+       kLabelLoadRetries, kLabelLoadRetries},
+      {"missing beside the lock", true, true, false, {stat, open}, ENOENT, 1, ICL_ERROR_NONE, 1, 1},
+      {"missing, no lock file", true, false, false, {stat, open}, ENOENT, 1,
+       ICL_ERROR_FILE_NOT_FOUND, 0, 1},
+      {"not readable", true, true, false, {open}, EACCES, 2, ICL_ERROR_FILE_READ, 0, 1},
+      {"stale on a local disk", false, true, false, {open}, ESTALE, 2, ICL_ERROR_FILE_READ, 0, 0},
+      {"stale under the writers' lock", true, true, true, {lock}, ESTALE, 2, ICL_ERROR_NONE, 0, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    writeFile(dir.file("icl_label.txt"), kNew);
+    if (row.lockFile) writeFile(dir.file("icl_label.lock"), "");
+    ICLController controller("hostA", dir.path().c_str());
+    controller.SetICLData(kIdentity);
+    LogCapture log;
+    int result;
+    long lookups;
+    {
+      FaultInjector faults;
+      sys::calls().statfs = row.shared ? statfsAs<0x65735546> : statfsAs<0xEF53>;  // FUSE, ext4
+      for (const auto& call : row.calls) {
+        for (long n = 0; n < row.times; ++n) {
+          faults.failNth(call.second + n, row.err, false, {call.first});
+        }
+      }
+      result = row.writer ? controller.UpdateICL(false) : controller.ReadDataFromICL();
+      lookups = faults.calls(SysOp::Getxattr);
+    }
+    EXPECT_EQ(result, row.error == ICL_ERROR_NONE ? 0 : -1);
+    EXPECT_EQ(controller.GetICLError(), row.error);
+    EXPECT_EQ(lookups, row.lookups);
+    const auto lines = log.lines(EV_LOG_DEBUG);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const LogLine& line) {
+                              return line.message.find("loading it again") != std::string::npos;
+                            }),
+              row.retries);
+  }
 }
 
 }  // namespace

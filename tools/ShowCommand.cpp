@@ -4,8 +4,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <chrono>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Commands.h"
@@ -18,6 +20,7 @@ namespace tool {
 namespace {
 
 const char* const kAccessPathKey = "USED_BY_ACCESSPATHID:";
+const int kLoads = 5;
 
 struct AccessPath {
   std::string idText;  // as normalised: spaces gone, nothing from '#' on
@@ -71,6 +74,17 @@ void runShow(const Invocation& inv, Report& report, LogLines&) {
 
   const std::string labelPath = labelPathOf(inv.dir);
   ZUPITextFileOpen reader(labelPath.c_str(), nullptr, true);
+  for (int load = 1; !reader.isFileOpen() && load < kLoads; ++load) {
+    // Another host may have replaced the label since the read above, and
+    // this host's name for it may still lead to the old file: both again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 * load));
+    if (controller.ReadDataFromICL() != 0) {
+      report.fail(controller);
+      return;
+    }
+    controller.GetICLData(data);
+    reader.reloadFile(true);
+  }
   if (!reader.isFileOpen()) {
     // Replaced or removed since the read above.
     report.fail(controller, ICL_ERROR_FILE_READ);

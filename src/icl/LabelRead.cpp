@@ -2,6 +2,7 @@
 
 #include "ICLRoutines.h"
 #include "LabelFormat.h"
+#include "LabelRetry.h"
 #include "ZUPIFileOpen.h"
 
 namespace {
@@ -45,18 +46,21 @@ int ICLController::extractICLInfoFromFile(ICLData& data, ZUPITextFileOpen& file)
 int ICLController::InternalReadDataFromICL(ICLData& data) {
   static const char* const kFunction = "ICLController::InternalReadDataFromICL";
   if (ConstructICLPath() != 0) return -1;
-  delete iclFile;
-  iclFile = nullptr;
-  try {
-    iclFile = new (std::nothrow) ZUPITextFileOpen(iclPath.c_str(), nullptr, true);
-  } catch (const std::bad_alloc&) {
-    iclFile = nullptr;  // the reader's own members could not be allocated
-  }
-  if (iclFile == nullptr) {
-    Error(kFunction, "Not enough memory to open ICL File");
-    iclError = ICL_ERROR_OUT_OF_MEMORY;
-    return -1;
-  }
+  icl::LabelRetry retry(iclPath);  // another host may be replacing the label
+  do {
+    delete iclFile;
+    iclFile = nullptr;
+    try {
+      iclFile = new (std::nothrow) ZUPITextFileOpen(iclPath.c_str(), nullptr, true);
+    } catch (const std::bad_alloc&) {
+      iclFile = nullptr;  // the reader's own members could not be allocated
+    }
+    if (iclFile == nullptr) {
+      Error(kFunction, "Not enough memory to open ICL File");
+      iclError = ICL_ERROR_OUT_OF_MEMORY;
+      return -1;
+    }
+  } while (!iclFile->isFileOpen() && retry.again(iclFile->getFileIOError(), *this, kFunction));
   if (!iclFile->isFileOpen()) {
     iclError = labelErrorForLoadCode(iclFile->getFileIOError());
     Error(kFunction, "ICL file is not opened. Error code: [%d].", static_cast<int>(iclError));

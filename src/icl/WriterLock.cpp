@@ -5,14 +5,25 @@
 #include <string>
 
 #include "LabelNames.h"
+#include "LabelRetry.h"
+#include "SharedStorage.h"
 
 namespace icl {
 namespace {
 
-std::string lockPathFor(const char* location) {
+std::string pathBeside(const char* location, const char* name) {
   std::string path = convertSlashes(location);
   if (!path.empty() && path.back() != '/') path.push_back('/');
-  return path + kLockFileName;
+  return path + name;
+}
+
+// On storage other hosts write too, what this host cached under the label's
+// name may be a label they have since replaced: look it up at the server.
+void refreshSharedLabel(EvDebug& log, const char* function, const char* location) {
+  const std::string dir = convertSlashes(location);
+  if (recentStorageKindOf(dir) != StorageKind::Shared) return;
+  noteSharedStorageOnce(log, function, dir);
+  revalidateLabelName(pathBeside(location, kLabelFileName));
 }
 
 }  // namespace
@@ -21,12 +32,13 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
                     WriterLockState& state, TICLError& error) {
   state = WriterLockState();
   if (location == nullptr || location[0] == '\0') return 0;  // the read reports it
-  const std::string lockPath = lockPathFor(location);
+  const std::string lockPath = pathBeside(location, kLockFileName);
   int err = 0;
   switch (lock.acquire(lockPath, err)) {
     case LockResult::Held:
       state.guarded = true;
       state.held = true;
+      refreshSharedLabel(log, function, location);
       return 0;
     case LockResult::NoDirectory:
       return 0;

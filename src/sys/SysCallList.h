@@ -18,7 +18,8 @@
 //
 // fcntlLock is fcntl with a lock record (F_SETLK, F_SETLKW, F_GETLK and the
 // F_OFD_ forms); getdents64 lists a directory raw into a buffer of struct
-// linux_dirent64 records.
+// linux_dirent64 records; statfs tells which file system holds a path
+// (local, FUSE, NFS, ...).
 
 // clang-format off
 #define ICL_SYS_CALLS(X) \
@@ -40,7 +41,9 @@
   X(Fchown,     fchown,     "fchown",     int(int fd, uid_t owner, gid_t group),                        ::fchown)       \
   X(FcntlLock,  fcntlLock,  "fcntl",      int(int fd, int command, struct flock* lock),                 realFcntlLock)  \
   X(Getdents64, getdents64, "getdents64", ssize_t(int fd, void* buffer, size_t count),                  realGetdents64) \
-  X(Ftruncate,  ftruncate,  "ftruncate",  int(int fd, off_t length),                                    ::ftruncate)
+  X(Ftruncate,  ftruncate,  "ftruncate",  int(int fd, off_t length),                                    ::ftruncate)     \
+  X(Statfs,     statfs,     "statfs",     int(const char* path, struct statfs* st),                     ::statfs)       \
+  X(Getxattr,   getxattr,   "getxattr",   ssize_t(const char* path, const char* name, void* value, size_t size), ::getxattr)
 // clang-format on
 
 #endif

@@ -10,6 +10,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <sys/types.h>
 
 #include "SysCallList.h"

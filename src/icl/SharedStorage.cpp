@@ -1,0 +1,123 @@
+#include "SharedStorage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+
+#include <atomic>
+#include <chrono>
+#include <sstream>
+
+#include "sys/FileIo.h"
+#include "sys/SysCalls.h"
+
+namespace icl {
+namespace {
+
+// f_type values of file systems that several hosts mount at once.
+const unsigned long kSharedTypes[] = {
+    0x65735546,  // FUSE
+    0x6969,      // NFS
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x00C36400,  // Ceph
+    0x5346414F,  // AFS
+    0x6B414653,  // kAFS
+    0x01021997,  // 9P
+    0x01161970,  // GFS2
+    0x7461636F,  // OCFS2
+    0x0BD00BD0,  // Lustre
+};
+
+const size_t kMountInfoLimit = 4 << 20;
+
+// /proc/self/mountinfo, whole; "" when it cannot be read.
+std::string readMountInfo() {
+  sys::UniqueFd fd(sys::openRetry("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return "";
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    ssize_t got = sys::readFull(fd.get(), chunk, sizeof chunk);
+    if (got < 0) return "";
+    text.append(chunk, static_cast<size_t>(got));
+    if (static_cast<size_t>(got) < sizeof chunk || text.size() > kMountInfoLimit) return text;
+  }
+}
+
+// The type field of the mountinfo line for device `device` ("major:minor").
+std::string typeOfDevice(const std::string& mountInfo, const std::string& device) {
+  std::istringstream lines(mountInfo);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, dev, field;
+    if (!(fields >> id >> parent >> dev) || dev != device) continue;
+    while (fields >> field && field != "-") {
+    }
+    std::string type;
+    if (fields >> type) return type;
+  }
+  return "";
+}
+
+}  // namespace
+
+StorageKind storageKindOf(const std::string& dir) {
+  struct statfs st;
+  if (sys::calls().statfs(dir.c_str(), &st) != 0) return StorageKind::Local;
+  for (unsigned long type : kSharedTypes) {
+    if (static_cast<unsigned long>(st.f_type) == type) return StorageKind::Shared;
+  }
+  return StorageKind::Local;
+}
+
+StorageKind recentStorageKindOf(const std::string& dir) {
+  thread_local std::string lastDir;
+  thread_local StorageKind lastKind = StorageKind::Local;
+  thread_local std::chrono::steady_clock::time_point lastAsked;
+  const auto now = std::chrono::steady_clock::now();
+  if (dir != lastDir || now - lastAsked >= std::chrono::seconds(1)) {
+    lastKind = storageKindOf(dir);
+    lastDir = dir;
+    lastAsked = now;
+  }
+  return lastKind;
+}
+
+std::string mountTypeOf(const std::string& dir) {
+  struct stat st;
+  if (sys::calls().stat(dir.c_str(), &st) != 0) return "";
+  return typeOfDevice(readMountInfo(), std::to_string(major(st.st_dev)) + ":" +
+                                           std::to_string(minor(st.st_dev)));
+}
+
+std::string sharedStorageNeeds(const std::string& type) {
+  if (type == "fuse.glusterfs" || type == "glusterfs") {
+    return "Hosts with older versions of this library lose changes there unless the volume "
+           "options performance.open-behind and performance.stat-prefetch are off";
+  }
+  if (type.rfind("nfs", 0) == 0) {
+    return "Changes from several hosts need NFSv4, or NFSv3 with its lock manager (no nolock or "
+           "local_lock mount option)";
+  }
+  if (type.rfind("fuse", 0) == 0) {
+    return "Changes from several hosts need a FUSE file system whose locks reach every client";
+  }
+  return "Changes from several hosts need locks that every host sees";
+}
+
+void noteSharedStorageOnce(EvDebug& log, const char* function, const std::string& dir) {
+  static std::atomic<bool> noted{false};
+  if (noted.exchange(true)) return;
+  const std::string type = mountTypeOf(dir);
+  log.Debug(function,
+            "The index cache [%s] is on shared storage (%s): the label is looked up at the server "
+            "under the writers' lock. %s.",
+            dir.c_str(), type.empty() ? "file system type unknown" : type.c_str(),
+            sharedStorageNeeds(type).c_str());
+}
+
+}  // namespace icl

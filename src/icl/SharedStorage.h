@@ -1,0 +1,47 @@
+#ifndef ICL_ICL_SHAREDSTORAGE_H
+#define ICL_ICL_SHAREDSTORAGE_H
+
+// Whether an index cache lives on storage that other hosts mount too.
+//
+// On one machine the writers' lock and the rename of a complete file give
+// every reader the old label or the new one, and lose no update. Across hosts
+// that holds only as far as the file system keeps its caches coherent and its
+// locks shared; the README's table says which ones do, and with what options.
+// On shared storage the label code therefore works a little harder (see
+// LabelRetry.h), and says once per process, at Debug, what the guarantees
+// need of the mount.
+
+#include <string>
+
+#include "EvEvent.h"
+
+namespace icl {
+
+enum class StorageKind {
+  Local,   // a local or single-host file system (ext4, xfs, tmpfs, overlay, ...),
+           // or one statfs could not tell
+  Shared,  // FUSE, NFS, SMB, Ceph, AFS, 9P, GFS2, OCFS2, Lustre
+};
+
+// One statfs of `dir` (or of the file it names).
+StorageKind storageKindOf(const std::string& dir);
+
+// The same, asked of the file system at most once a second per thread while
+// the thread keeps asking about the same `dir`: writers ask on every change,
+// and a mount seldom changes under a path.
+StorageKind recentStorageKindOf(const std::string& dir);
+
+// The file system type /proc/self/mountinfo gives for the mount holding
+// `dir` ("fuse.glusterfs", "nfs4", ...); "" when it cannot be told.
+std::string mountTypeOf(const std::string& dir);
+
+// What the label's guarantees need of a mount of `type`, as a sentence.
+std::string sharedStorageNeeds(const std::string& type);
+
+// The first time in this process a writer meets shared storage: one Debug
+// line naming the mount's type and what the guarantees need of it.
+void noteSharedStorageOnce(EvDebug& log, const char* function, const std::string& dir);
+
+}  // namespace icl
+
+#endif
