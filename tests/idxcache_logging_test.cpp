@@ -286,6 +286,29 @@ TEST(DiskUsageLogging, ConcurrentFirstCallsAllSeeTheSettingAndItIsNeverReadAgain
   EXPECT_EQ(rc, 0) << "1: a wrong total, 2: a thread without detail, 3: the setting was read again";
 }
 
+// A newline is shown as \n, a backslash as \\, other control bytes as \xHH.
+TEST(DiskUsageLogging, NamesFromDiskAreEscapedAndCannotForgeLines) {
+  TempDir dir;
+  const std::string top = dir.file("top");
+  makeDir(top);
+  makeDir(top + "/d\x01");
+  sizedFile(top + "/d\x01/a\nb\\c d\x1b\x7f", 1);
+  const std::string processing = "    processing path [" + top;
+  int rc = runInChild([&]() -> int {
+    ZUPlatformInfo::setRegInt(kSection, kSetting, 1);
+    LogCapture log;
+    getIndexCacheDiskUsageKB(top.c_str());  // reads the setting: detail on
+    log.clear();
+    getDiskUsage(top.c_str());
+    const std::string file = "/d\\x01]. Adding size [1] KB from file [a\\nb\\\\c d\\x1b\\x7f]";
+    const std::string folder = "]. Adding size [1] KB from folder [d\\x01]";
+    return (log.lines().size() == 6 ? 0 : 1) |
+           (log.contains(debugLine("getDiskUsage", processing + file)) ? 0 : 2) |
+           (log.contains(debugLine("getDiskUsage", processing + folder)) ? 0 : 4);
+  });
+  EXPECT_EQ(rc, 0) << "1: a line split or lost, 2: the file's line, 4: the folder's line";
+}
+
 // --- exceptions thrown by log calls ---------------------------------------------
 
 enum class Kind { Zu, Int, Other };

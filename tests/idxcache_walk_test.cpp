@@ -360,13 +360,16 @@ TEST(DiskUsageWalk, TheTopCannotBeOpenedAndEntryPathsAddASlashAsGiven) {
                   errorLine(kWalk, "Find first file returned an invalid handle for path [NULL]")});
   }
   {
+    sizedFile(tree.top + "/s/x\ny", 1);  // a name from disk is shown escaped
     SeamHooks hooks;
     SeamHooks::fstatat = [](int, const char*, struct stat*, int) { return errno = EIO, -1; };
     LogCapture log;
     const std::string slashed = tree.top + "/";
     EXPECT_EQ(getDiskUsage(slashed.c_str()), 0);
     // f and s come in listing order, whichever that is.
-    EXPECT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines().size(), 3u);
+    EXPECT_TRUE(log.contains(
+        errorLine(kWalk, "Failed to stat [" + tree.top + "//s/x\\ny]:\n[Input/output error]")));
     EXPECT_TRUE(log.contains(
         errorLine(kWalk, "Failed to stat [" + tree.top + "//f]:\n[Input/output error]")));
     EXPECT_TRUE(log.contains(

@@ -5,18 +5,20 @@
 // stands for and records the outcome in the report.
 
 #include "CommandLine.h"
+#include "LogLines.h"
 #include "Report.h"
 
 namespace icl {
 namespace tool {
 
-void runShow(const Invocation& inv, Report& report);
-void runCheck(const Invocation& inv, Report& report);
-void runUpdate(const Invocation& inv, Report& report);
-void runRemove(const Invocation& inv, Report& report);
-void runNew(const Invocation& inv, Report& report);
-void runTestDir(const Invocation& inv, Report& report);
-void runDiskUsage(const Invocation& inv, Report& report);
+void runShow(const Invocation& inv, Report& report, LogLines& log);
+void runCheck(const Invocation& inv, Report& report, LogLines& log);
+void runUpdate(const Invocation& inv, Report& report, LogLines& log);
+void runRemove(const Invocation& inv, Report& report, LogLines& log);
+void runNew(const Invocation& inv, Report& report, LogLines& log);
+void runTestDir(const Invocation& inv, Report& report, LogLines& log);
+void runDiskUsage(const Invocation& inv, Report& report, LogLines& log);
+void runVersion(const Invocation& inv, Report& report, LogLines& log);
 
 }  // namespace tool
 }  // namespace icl

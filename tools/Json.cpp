@@ -2,18 +2,39 @@
 
 #include <stdio.h>
 
+#include "Text.h"
+
 namespace icl {
 namespace tool {
 
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t length = utf8SequenceLength(text, pos);
+    if (length != 1) {
+      // A byte that is not UTF-8 becomes U+FFFD, so the document stays UTF-8.
+      if (length == 0) out += "\xEF\xBF\xBD";
+      out.append(text, pos, length);
+      pos += length == 0 ? 1 : length;
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(text[pos++]);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7f) {
           char escaped[8];

@@ -10,8 +10,8 @@
 namespace icl {
 namespace tool {
 
-// `text` as a JSON string literal. Bytes from 0x80 up pass unchanged, so
-// UTF-8 stays UTF-8.
+// `text` as a JSON string literal, always UTF-8: well-formed UTF-8 passes
+// unchanged, each other byte becomes U+FFFD, control characters are escaped.
 std::string jsonString(const std::string& text);
 
 // Already rendered values, comma-separated in brackets.

@@ -2,10 +2,13 @@
 // operation.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "Commands.h"
+#include "Feedback.h"
 #include "ICLRoutines.h"
+#include "LabelBytes.h"
 #include "ZUPlatformInfo.h"
 
 namespace icl {
@@ -44,9 +47,11 @@ void describeLabel(const Invocation& inv, const std::string& host, Report& repor
                                        .str());
 }
 
+// Runs `operation` and says whether the label's bytes changed: observed,
+// not inferred, so a rewrite that leaves the label as it was (or a change
+// by another host at the same moment) reads as what it is.
 void runLabelCommand(const Invocation& inv, const std::string& host, Report& report,
-                     const std::function<int(ICLController&)>& operation,
-                     const std::string& done) {
+                     const std::function<int(ICLController&)>& operation, const std::string& done) {
   ICLController controller(host.c_str(), inv.dir.c_str());
   controller.SetICLData(ICLData{*inv.pool, *inv.cache, inv.marker.value_or(0), *inv.path});
   if (inv.description) controller.SetDescription(inv.description->c_str());
@@ -60,8 +65,16 @@ void runLabelCommand(const Invocation& inv, const std::string& host, Report& rep
   }
   values.addInt("path", *inv.path);
 
-  if (operation(controller) == 0) {
-    report.say(inv.dir + ": " + done);
+  const std::optional<std::string> before = labelBytes(inv.dir);
+  int result;
+  {
+    LockWaitNotice notice(inv);
+    result = operation(controller);
+  }
+  const bool changed = labelBytes(inv.dir) != before;
+  values.addBool("changed", changed);
+  if (result == 0) {
+    report.say(inv.dir + ": " + done + (changed ? " (label changed)" : " (label unchanged)"));
     return;
   }
   report.fail(controller);
@@ -73,34 +86,34 @@ void runLabelCommand(const Invocation& inv, const std::string& host, Report& rep
 
 }  // namespace
 
-void runCheck(const Invocation& inv, Report& report) {
-  runLabelCommand(inv, hostNameFor(inv), report,
-                  [](ICLController& c) { return c.CheckICL(); },
-                  format("the label matches %s and lists access path %d",
-                         identityText(inv).c_str(), *inv.path));
+void runCheck(const Invocation& inv, Report& report, LogLines&) {
+  runLabelCommand(
+      inv, hostNameFor(inv), report, [](ICLController& c) { return c.CheckICL(); },
+      format("the label matches %s and lists access path %d", identityText(inv).c_str(),
+             *inv.path));
 }
 
-void runUpdate(const Invocation& inv, Report& report) {
+void runUpdate(const Invocation& inv, Report& report, LogLines&) {
   const std::string host = hostNameFor(inv);
   const bool allowNew = inv.allowNew;
-  runLabelCommand(inv, host, report,
-                  [allowNew](ICLController& c) { return c.UpdateICL(allowNew); },
-                  format("the label lists access path %d for host %s (%s)", *inv.path,
-                         host.c_str(), identityText(inv).c_str()));
+  runLabelCommand(
+      inv, host, report, [allowNew](ICLController& c) { return c.UpdateICL(allowNew); },
+      format("the label lists access path %d for host %s (%s)", *inv.path, host.c_str(),
+             identityText(inv).c_str()));
 }
 
-void runRemove(const Invocation& inv, Report& report) {
-  runLabelCommand(inv, hostNameFor(inv), report,
-                  [](ICLController& c) { return c.RemoveAccessPathIDfromICL(); },
-                  format("access path %d is no longer listed (%s)", *inv.path,
-                         identityText(inv).c_str()));
+void runRemove(const Invocation& inv, Report& report, LogLines&) {
+  runLabelCommand(
+      inv, hostNameFor(inv), report, [](ICLController& c) { return c.RemoveAccessPathIDfromICL(); },
+      format("access path %d is no longer listed (%s)", *inv.path, identityText(inv).c_str()));
 }
 
-void runNew(const Invocation& inv, Report& report) {
+void runNew(const Invocation& inv, Report& report, LogLines&) {
   const std::string host = hostNameFor(inv);
-  runLabelCommand(inv, host, report, [](ICLController& c) { return c.WriteNewICL(); },
-                  format("new label written: %s, access path %d for host %s",
-                         identityText(inv).c_str(), *inv.path, host.c_str()));
+  runLabelCommand(
+      inv, host, report, [](ICLController& c) { return c.WriteNewICL(); },
+      format("new label written: %s, access path %d for host %s", identityText(inv).c_str(),
+             *inv.path, host.c_str()));
 }
 
 }  // namespace tool

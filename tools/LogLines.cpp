@@ -1,6 +1,6 @@
 #include "LogLines.h"
 
-#include <stdio.h>
+#include "Output.h"
 
 namespace icl {
 namespace tool {
@@ -11,8 +11,10 @@ LogLines::~LogLines() { EvSetLogSink(nullptr, nullptr); }
 
 void LogLines::sink(EvLogLevel level, const char* function, const char* message, void* context) {
   LogLines& self = *static_cast<LogLines*>(context);
+  if (self.muted_) return;
   if (self.verbose_) {
-    fprintf(stderr, "%s: %s: %s\n", level == EV_LOG_ERROR ? "error" : "debug", function, message);
+    writeLine(Stream::Err, std::string(level == EV_LOG_ERROR ? "error: " : "debug: ") + function +
+                               ": " + message);
   } else if (level == EV_LOG_ERROR) {
     self.errors_.push_back(LogLine{level, function, message});
   }

@@ -28,11 +28,14 @@ class LogLines {
 
   bool verbose() const { return verbose_; }
   const std::vector<LogLine>& errors() const { return errors_; }
+  // While muted, lines are dropped: for a call made only for its side effect.
+  void setMuted(bool muted) { muted_ = muted; }
 
  private:
   static void sink(EvLogLevel level, const char* function, const char* message, void* context);
 
   bool verbose_;
+  bool muted_ = false;
   std::vector<LogLine> errors_;
 };
 

@@ -1,28 +1,58 @@
 #include "Report.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "Output.h"
 
 namespace icl {
 namespace tool {
 namespace {
 
-const char* const kErrorNames[] = {
-    "ICL_ERROR_NONE",          "ICL_ERROR_RESERVED_1",
-    "ICL_ERROR_RESERVED_2",    "ICL_ERROR_PATH_NOT_FOUND",
-    "ICL_ERROR_EMPTY_PATH",    "ICL_ERROR_FILE_NOT_FOUND",
-    "ICL_ERROR_FILE_READ",     "ICL_ERROR_FILE_INVALID",
-    "ICL_ERROR_MISMATCH",      "ICL_ERROR_OUT_OF_MEMORY",
-    "ICL_ERROR_FILE_WRITE",    "ICL_ERROR_NEW_LABEL_NOT_ALLOWED",
-    "ICL_ERROR_FILE_LOCK",     "ICL_ERROR_LOCK_NOT_SUPPORTED",
-    "ICL_ERROR_CHMOD",         "ICL_ERROR_CHOWN",
+struct ErrorText {
+  const char* name;
+  const char* meaning;  // for the operator
 };
 
-std::string errorName(TICLError error) {
-  if (error >= 0 && error < static_cast<int>(sizeof kErrorNames / sizeof kErrorNames[0])) {
-    return kErrorNames[error];
+// Indexed by TICLError.
+const ErrorText kErrors[] = {
+    {"ICL_ERROR_NONE", "failed without an error code"},
+    {"ICL_ERROR_RESERVED_1", "reserved error 1"},
+    {"ICL_ERROR_RESERVED_2", "reserved error 2"},
+    {"ICL_ERROR_PATH_NOT_FOUND", "not an existing directory"},
+    {"ICL_ERROR_EMPTY_PATH", "no usable directory (empty, or longer than 255 characters)"},
+    {"ICL_ERROR_FILE_NOT_FOUND", "no label: the directory holds no icl_label.txt"},
+    {"ICL_ERROR_FILE_READ", "the label could not be loaded"},
+    {"ICL_ERROR_FILE_INVALID",
+     "the label is invalid: a required key is missing, or it is too large"},
+    {"ICL_ERROR_MISMATCH", "the label names another pool, index cache or marker"},
+    {"ICL_ERROR_OUT_OF_MEMORY", "out of memory"},
+    {"ICL_ERROR_FILE_WRITE", "a label or test file could not be written"},
+    {"ICL_ERROR_NEW_LABEL_NOT_ALLOWED", "there is no usable label and a new one was not allowed"},
+    {"ICL_ERROR_FILE_LOCK", "the writers' lock could not be taken"},
+    {"ICL_ERROR_LOCK_NOT_SUPPORTED", "file locks are not supported in the directory"},
+    {"ICL_ERROR_CHMOD", "a test file's permissions could not be changed"},
+    {"ICL_ERROR_CHOWN", "a test file's owner could not be read or changed"},
+};
+
+const ErrorText* errorText(TICLError error) {
+  if (error >= 0 && error < static_cast<int>(sizeof kErrors / sizeof kErrors[0])) {
+    return &kErrors[error];
   }
-  return "unknown error";
+  return nullptr;
+}
+
+// What keeps `dir` from being a directory, in the words of stat.
+std::string whyNoDirectory(const std::string& dir) {
+  struct stat st;
+  if (stat(convertSlashes(dir.c_str()).c_str(), &st) != 0) {
+    const int err = errno;
+    return err == ENOENT ? "no such directory" : strerror(err);
+  }
+  return S_ISDIR(st.st_mode) ? kErrors[ICL_ERROR_PATH_NOT_FOUND].meaning : "not a directory";
 }
 
 }  // namespace
@@ -44,34 +74,47 @@ std::string format(const char* fmt, ...) {
   return out;
 }
 
-Report::Report(const std::string& command, const std::string& dir)
-    : command_(command), dir_(dir) {}
-
-void Report::fail(const std::string& message) {
-  ok_ = false;
-  failure_ = message;
-  error_.addString("message", message);
-}
-
-void Report::fail(ICLController& controller) {
-  const TICLError error = controller.GetICLError();
-  const unsigned event = static_cast<unsigned>(controller.convertICLErrorToEvEventCode(error));
-  if (error == ICL_ERROR_NONE) {
-    // A few refusals (a directory that cannot be created) leave no code.
-    fail("failed without an error code");
+std::string errorJson(const std::string& name, std::optional<int> code,
+                      std::optional<std::string> event, const std::string& message) {
+  JsonObject error;
+  error.addString("name", name);
+  if (code) {
+    error.addInt("code", *code);
   } else {
-    fail(format("%s (%d), event code 0x%08X", errorName(error).c_str(), static_cast<int>(error),
-                event));
+    error.addNull("code");
   }
-  error_.addString("name", errorName(error))
-      .addInt("code", error)
-      .addString("event", format("0x%08X", event));
+  if (event) {
+    error.addString("event", *event);
+  } else {
+    error.addNull("event");
+  }
+  return error.addString("message", message).str();
 }
 
-int Report::print(bool json, const LogLines& log) const {
-  if (json) {
+Report::Report(const std::string& command, std::optional<std::string> dir, bool json, bool quiet)
+    : command_(command), dir_(std::move(dir)), json_(json), quiet_(quiet) {}
+
+void Report::fail(ICLController& controller) { fail(controller, controller.GetICLError()); }
+
+void Report::fail(ICLController& controller, TICLError error) {
+  const ErrorText* text = errorText(error);
+  const std::string name = text != nullptr ? text->name : "unknown error";
+  const std::string event =
+      format("0x%08X", static_cast<unsigned>(controller.convertICLErrorToEvEventCode(error)));
+  std::string meaning = text != nullptr ? text->meaning : "";
+  if (error == ICL_ERROR_PATH_NOT_FOUND && dir_) meaning = whyNoDirectory(*dir_);
+  ok_ = false;
+  failure_ = format("%s (%d), event code %s: %s", name.c_str(), static_cast<int>(error),
+                    event.c_str(), meaning.c_str());
+  error_ = errorJson(name, error, event, failure_);
+}
+
+int Report::print(const LogLines& log) const {
+  if (json_) {
     JsonObject out;
-    out.addString("command", command_).addString("dir", dir_).addBool("ok", ok_).addAll(values_);
+    out.addInt("schema", kJsonSchema).addString("command", command_);
+    if (dir_) out.addString("dir", *dir_);
+    out.addBool("ok", ok_).addAll(values_);
     if (!ok_) {
       std::vector<std::string> messages;
       for (const LogLine& line : log.errors()) {
@@ -80,21 +123,27 @@ int Report::print(bool json, const LogLines& log) const {
                                .addString("message", line.message)
                                .str());
       }
-      out.addJson("error", error_.str()).addJson("libraryErrors", jsonArray(messages));
+      out.addJson("error", error_).addJson("libraryErrors", jsonArray(messages));
     }
-    printf("%s\n", out.str().c_str());
+    write(Stream::Out, out.str() + "\n");
     return ok_ ? 0 : 1;
   }
+  const std::string where = "icl " + command_ + ": " + (dir_ ? *dir_ + ": " : "");
+  if (!quiet_) {
+    for (const std::string& line : notes_) writeLine(Stream::Err, where + line);
+  }
   if (ok_) {
-    for (const std::string& line : lines_) printf("%s\n", line.c_str());
+    for (const std::string& line : lines_) writeLine(Stream::Out, line);
     return 0;
   }
-  fprintf(stderr, "icl %s: %s: %s\n", command_.c_str(), dir_.c_str(), failure_.c_str());
-  for (const std::string& line : lines_) fprintf(stderr, "  %s\n", line.c_str());
+  writeLine(Stream::Err, where + failure_);
+  for (const std::string& line : lines_) writeLine(Stream::Err, "  " + line);
   for (const LogLine& line : log.errors()) {
-    fprintf(stderr, "  library: %s: %s\n", line.function.c_str(), line.message.c_str());
+    writeLine(Stream::Err, "  library: " + line.function + ": " + line.message);
   }
-  if (!log.verbose()) fprintf(stderr, "  (run again with -v for the library's full log)\n");
+  if (!log.verbose() && !quiet_) {
+    writeLine(Stream::Err, "  (run again with -v for the library's full log)");
+  }
   return 1;
 }
 

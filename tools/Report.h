@@ -3,8 +3,9 @@
 
 // What one command found, printed at the end either as text (standard
 // output on success, standard error on failure) or as one JSON object on
-// standard output. Commands add both forms side by side.
+// standard output (SCHEMA.md). Commands add both forms side by side.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,31 +16,48 @@
 namespace icl {
 namespace tool {
 
+// The version of the JSON output; it changes only when a field changes
+// meaning or goes away (new fields may come without it).
+const int kJsonSchema = 1;
+
+// The error object every failure carries in JSON: the library's error name,
+// code and event code (null for a usage error, which has no such code) and
+// the one-line message the text output shows.
+std::string errorJson(const std::string& name, std::optional<int> code,
+                      std::optional<std::string> event, const std::string& message);
+
 class Report {
  public:
-  Report(const std::string& command, const std::string& dir);
+  // `dir` is null for a command that takes none.
+  Report(const std::string& command, std::optional<std::string> dir, bool json, bool quiet);
 
   // A line of the text output.
   void say(const std::string& line) { lines_.push_back(line); }
-  // The values of the JSON output, after "command", "dir" and "ok".
+  // A warning about a success, shown on standard error unless --quiet; JSON
+  // carries the same fact in a value.
+  void note(const std::string& line) { notes_.push_back(line); }
+  // The values of the JSON output, after "schema", "command", "dir" and "ok".
   JsonObject& values() { return values_; }
 
-  // Marks the run failed. `message` heads the text output and goes into the
-  // JSON "error" object; the ICL variant names the code and event code.
-  void fail(const std::string& message);
+  // Marks the run failed with the controller's error, or with `error` where
+  // the tool found it without the library saying so.
   void fail(ICLController& controller);
+  void fail(ICLController& controller, TICLError error);
   bool ok() const { return ok_; }
 
   // Prints the report; returns the exit status (0 or 1).
-  int print(bool json, const LogLines& log) const;
+  int print(const LogLines& log) const;
 
  private:
   std::string command_;
-  std::string dir_;
+  std::optional<std::string> dir_;
+  bool json_;
+  bool quiet_;
   bool ok_ = true;
   std::string failure_;
-  JsonObject error_;
+  std::string error_;
   std::vector<std::string> lines_;
+  std::vector<std::string> notes_;
   JsonObject values_;
 };
 

@@ -10,20 +10,20 @@
 
 #include "Commands.h"
 #include "ICLRoutines.h"
+#include "LabelBytes.h"
 #include "ZUPIFileOpen.h"
 
 namespace icl {
 namespace tool {
 namespace {
 
-const char* const kLabelName = "icl_label.txt";
 const char* const kAccessPathKey = "USED_BY_ACCESSPATHID:";
 
 struct AccessPath {
   std::string idText;  // as normalised: spaces gone, nothing from '#' on
   bool plain;          // the id reads back as printf "%d" writes it
   int32_t id;
-  std::string host;    // the text after '#', trimmed
+  std::string host;  // the text after '#', trimmed
 };
 
 std::string trimmed(const char* text) {
@@ -60,7 +60,7 @@ std::vector<AccessPath> accessPathLines(ZUPITextFileOpen& reader) {
 
 }  // namespace
 
-void runShow(const Invocation& inv, Report& report) {
+void runShow(const Invocation& inv, Report& report, LogLines&) {
   ICLController controller(inv.host ? inv.host->c_str() : nullptr, inv.dir.c_str());
   if (controller.ReadDataFromICL() != 0) {
     report.fail(controller);
@@ -69,14 +69,13 @@ void runShow(const Invocation& inv, Report& report) {
   ICLData data;
   controller.GetICLData(data);
 
-  std::string labelPath = convertSlashes(inv.dir.c_str());
-  if (labelPath.back() != '/') labelPath += '/';
-  labelPath += kLabelName;
+  const std::string labelPath = labelPathOf(inv.dir);
   ZUPITextFileOpen reader(labelPath.c_str(), nullptr, true);
   if (!reader.isFileOpen()) {
     // Replaced or removed since the read above.
-    report.fail(format("the label could not be loaded again (reader code %d)",
-                       reader.getFileIOError()));
+    report.fail(controller, ICL_ERROR_FILE_READ);
+    report.say(format("loading it again for its access path lines failed (reader code %d)",
+                      reader.getFileIOError()));
     return;
   }
   const std::vector<AccessPath> paths = accessPathLines(reader);
@@ -94,8 +93,8 @@ void runShow(const Invocation& inv, Report& report) {
       report.say(format("  %-6d %s", p.id, p.host.c_str()));
     } else {
       item.addNull("id").addString("text", p.idText);
-      report.say(format("  %-6s %s   (not a plain decimal id: never matched)",
-                        p.idText.c_str(), p.host.c_str()));
+      report.say(format("  %-6s %s   (not a plain decimal id: never matched)", p.idText.c_str(),
+                        p.host.c_str()));
     }
     items.push_back(item.addString("host", p.host).str());
   }

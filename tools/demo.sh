@@ -23,11 +23,11 @@ mkdir -p "$demo"
 cd "$demo"
 echo "Working in $demo"
 
-# The index cache directory does not exist yet: test-dir creates it (given as
-# an absolute path) and proves that files can be created, written, locked,
-# re-owned and removed there.
-icl test-dir "$demo/cache7"
+# The index cache directory does not exist yet: test-dir creates it and
+# proves that files can be created, written, locked, re-owned and removed
+# there.
 cache=cache7
+icl test-dir "$cache"
 
 # Host A writes the label: pool 3, index cache 7, marker 1001, access path 12.
 icl new "$cache" --pool 3 --cache 7 --marker 1001 --path 12 --host hostA \
@@ -46,8 +46,9 @@ icl check "$cache" --pool 4 --cache 7 --path 14 --host hostC || status=$?
 echo "(exit status $status)"
 [ "$status" -eq 1 ]
 
-# Host A stops using the cache.
-icl remove "$cache" --pool 3 --cache 7 --path 12 --host hostA
+# Host A stops using the cache; scripts read the outcome as JSON ("changed":
+# whether the label's bytes changed).
+icl --json remove "$cache" --pool 3 --cache 7 --path 12 --host hostA
 icl show "$cache" --json
 
 # Some index data: 10 + 2048 + 5000 bytes count 1 + 3 + 5 KB.
@@ -56,5 +57,7 @@ head -c 10 /dev/zero >"$cache/ZU_Index/header"
 head -c 2048 /dev/zero >"$cache/ZU_Index/part1/data"
 head -c 5000 /dev/zero >"$cache/ZU_SIDB/db"
 icl du "$cache" --detail
+
+icl version
 
 printf '\nThe demo ran to its end; the sample index cache is in %s\n' "$demo/$cache"

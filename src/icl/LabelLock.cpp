@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "LockWaitReport.h"
 #include "sys/SysCalls.h"
 
 namespace icl {
@@ -71,6 +72,7 @@ LockResult LabelLock::lockOpenFile(int& err) {
   const auto deadline = std::chrono::steady_clock::now() + labelLockWaitLimit();
   std::chrono::milliseconds pause(1);
   bool openFileDescriptionLock = true;
+  LockWaitReport waitReport;
   for (;;) {
     struct flock request = {};
     request.l_type = F_WRLCK;
@@ -92,6 +94,7 @@ LockResult LabelLock::lockOpenFile(int& err) {
       return lockRefusedByFileSystem(err) ? LockResult::NotSupported : LockResult::Failed;
     }
     if (std::chrono::steady_clock::now() >= deadline) return LockResult::TimedOut;
+    waitReport.waiting();
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::milliseconds(10));
   }

@@ -2,20 +2,19 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "EvEvent.h"
 #include "ZuException.h"
-#include "idxcache/DescriptorBudget.h"
 #include "idxcache/DirRecords.h"
+#include "idxcache/ListingBuffer.h"
+#include "idxcache/OpenAncestors.h"
+#include "idxcache/ShownName.h"
+#include "idxcache/WalkFrame.h"
+#include "idxcache/WalkMeter.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
@@ -26,95 +25,24 @@ const char* const kDiskUsageFunction = "getDiskUsage";
 
 namespace {
 
-// The size walk.
-//
-// It behaves as a recursive walk would: each directory's result is its own
-// total, or -1 when it cannot be opened; a negative result adds nothing to
-// the parent; with detail on, every directory logs "Starting processing
-// path", one line per regular file and per sub-directory (after that
-// sub-directory's own lines), and "Finished processing path", in listing
-// order. But its state lives on the heap (one Frame per level of the
-// current path), so no tree is too deep for the native stack, and it never
-// forms a full path for a system call: each directory is opened relative to
-// its parent's descriptor and each file examined relative to its
-// directory's.
-//
-// Exceptions from log calls (a host's sink may throw) are caught where the
-// recursive walk would catch them. A directory's guarded part is the
-// listing of its entries: the per-entry lines, the stat failures, and
-// everything a sub-directory hands back to it, including that
-// sub-directory's "Starting processing path", open failure, "Finished
-// processing path" and exception lines, which lie outside the
-// sub-directory's own guard. So a ZuException or int thrown while the top
-// frame is in Phase::Walk is caught by the top frame; thrown in any other
-// phase, by its parent; thrown by the outermost directory's own lines, it
-// leaves the walk. The catching frame logs it ("[%s]" as an Error, or the
-// reset line as Debug), its result becomes -1, and it finishes as usual.
-// Any other exception leaves the walk; the frames' descriptors close as it
-// unwinds.
-//
-// Descriptors: at most maxOpen are held. The root stays open, and so do the
-// top and its parent; past the bound the shallowest other open ancestor is
-// evicted: the rest of its listing is read into its Frame, its device and
-// inode are recorded, and it is closed. It is opened again when the walk
-// comes back up, through its child's "..", or, failing that, name by name
-// from the root; each step must show the recorded device and inode, else
-// the directory is reported as one that cannot be opened rather than a
-// moved tree counted in its place.
-//
-// Listing: getdents64 into one buffer, reused by whichever directory is
-// the top. Before descending, the parent's records not yet handled move
-// into its Frame (at most one buffer's worth), so the child can refill the
-// buffer. The entry type from the listing decides: directories are entered
-// without a stat, links and special files are skipped, only regular files
-// and entries of unknown type get one fstatat.
-
-constexpr size_t kListingBufferSize = 32 * 1024;
-constexpr int kRootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;  // the root may be a link
-constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr size_t kNoFrame = static_cast<size_t>(-1);
 
-enum class Phase : unsigned char {
-  Start,      // log "Starting processing path"
-  Open,       // open the directory
-  Walk,       // handle its entries: the guarded part
-  Lost,       // evicted, and could not be found again
-  CaughtZu,   // a ZuException ended the walk of this directory
-  CaughtInt,  // an int ended it
-  Finish,     // close, log "Finished processing path", hand the total up
-};
-
-struct Frame {
-  sys::UniqueFd fd;    // invalid before Open and while evicted
-  size_t pathLen = 0;  // length of the walk's path while this frame is the top
-  long long total = 0;
-  Phase phase = Phase::Start;
-  std::vector<char> saved;  // listing records not handled yet
-  size_t savedPos = 0;
-  bool listed = false;      // getdents64 reported the end, or failed
-  int listErrno = 0;        // a failed listing, reported when the walk reaches it
-  bool identified = false;  // dev and ino recorded at eviction
-  dev_t dev = 0;
-  ino_t ino = 0;
-
-  void reset(size_t length) {
-    pathLen = length;
-    total = 0;
-    phase = Phase::Start;
-    saved.clear();  // keeps its capacity for the next directory at this depth
-    savedPos = 0;
-    listed = false;
-    listErrno = 0;
-    identified = false;
-  }
-};
-
+// The size walk. Its results and log lines, in their order, are those of a
+// recursive walk (opendir, readdir, an lstat of each full path, a try block
+// around each directory's entries), but its state is a list of frames on
+// the heap (WalkFrame.h), each directory is opened relative to its parent
+// within a budget of descriptors (OpenAncestors.h), and all listings share
+// one buffer (ListingBuffer.h). The entry type from the listing decides:
+// directories are entered without a stat, links and special files are
+// passed over, only regular files and entries of unknown type get one
+// fstatat. Paths and names from disk are shown escaped (ShownName.h).
+//
+// Invariant: path_.frames[0, top] are the directories being walked, from
+// the root down, each in the phase of its next step, and path_.text is the
+// top's path.
 class SizeWalk {
  public:
-  SizeWalk(bool detail, size_t maxOpen)
-      : detail_(detail),
-        maxOpen_(std::max(maxOpen, kMinOpenDirs)),
-        buffer_(new char[kListingBufferSize]) {}
+  SizeWalk(bool detail, size_t maxOpen) : detail_(detail), dirs_(path_, listings_, maxOpen) {}
 
   long long run(const char* path);
 
@@ -125,35 +53,24 @@ class SizeWalk {
 
   bool openTop();
   void walkTop();
+  bool visitEntry(Frame& frame, int dirFd, const char* record);
   long long finishTop();
   void descend(Frame& parent, const char* name);
   void deliver(long long result);
   void popTop();
 
-  const char* nextRecord(Frame& frame);
-  ssize_t readListing(int fd);
+  ShownName shownPath() const { return ShownName(path_.text.c_str()); }
   void reportListFailure(int err);
   void reportStatFailure(const char* name, int err);
 
-  bool evictOne();
-  void drainListing(Frame& frame);
-  void reopenThroughDotDot(const Frame& child, Frame& parent);
-  bool reopenFromRoot();
-  bool isSameDirectory(int fd, const Frame& frame) const;
-
   const bool detail_;
-  const size_t maxOpen_;
   EvEvent log_;
-  std::unique_ptr<char[]> buffer_;
-  size_t bufPos_ = 0;  // the top frame's unread records are buffer_[bufPos_, bufEnd_)
-  size_t bufEnd_ = 0;
-  std::string path_;           // the top frame's full path, for log lines only
-  std::vector<Frame> frames_;  // [0, top_] is the current path; deeper ones are kept for reuse
-  size_t top_ = 0;
-  size_t openCount_ = 0;
-  size_t firstOpen_ = 1;     // no level in [1, firstOpen_) holds a descriptor
+  WalkPath path_;
+  ListingBuffer listings_;
+  OpenAncestors dirs_;
   std::string pendingText_;  // the caught exception, for the catching frame
   int pendingInt_ = 0;
+  WalkMeter meter_;  // progress for ICLToolSetWalkProgressCallback
 };
 
 long long SizeWalk::run(const char* path) {
@@ -163,10 +80,10 @@ long long SizeWalk::run(const char* path) {
                "NULL");
     return -1;
   }
-  path_.assign(path);
-  frames_.emplace_back();
-  frames_[0].reset(path_.size());
-  top_ = 0;
+  path_.text.assign(path);
+  path_.frames.emplace_back();
+  path_.frames[0].reset(path_.text.size());
+  path_.top = 0;
   for (;;) {
     try {
       return runMachine();
@@ -186,16 +103,18 @@ long long SizeWalk::run(const char* path) {
 
 long long SizeWalk::runMachine() {
   for (;;) {
-    Frame& frame = frames_[top_];
+    Frame& frame = path_.topFrame();
     switch (frame.phase) {
       case Phase::Start:
         frame.phase = Phase::Open;
-        if (detail_) log_.Debug(kDiskUsageFunction, "Starting processing path [%s]", path_.c_str());
+        if (detail_) {
+          log_.Debug(kDiskUsageFunction, "Starting processing path [%s]", shownPath().c_str());
+        }
         break;
       case Phase::Open:
         if (openTop()) {
           frame.phase = Phase::Walk;
-        } else if (top_ == 0) {
+        } else if (path_.top == 0) {
           return -1;
         } else {
           deliver(-1);
@@ -206,7 +125,7 @@ long long SizeWalk::runMachine() {
         break;
       case Phase::Lost:
         log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
-                   path_.c_str());
+                   shownPath().c_str());
         deliver(-1);
         break;
       case Phase::CaughtZu:
@@ -218,12 +137,12 @@ long long SizeWalk::runMachine() {
         frame.total = -1;
         log_.Debug(kDiskUsageFunction,
                    "    processing path [%s]. Reset size to -1 due to exception  [%d] caught",
-                   path_.c_str(), pendingInt_);
+                   shownPath().c_str(), pendingInt_);
         frame.phase = Phase::Finish;
         break;
       case Phase::Finish: {
         long long total = finishTop();
-        if (top_ == 0) return total;
+        if (path_.top == 0) return total;
         deliver(total);
         break;
       }
@@ -232,317 +151,147 @@ long long SizeWalk::runMachine() {
 }
 
 size_t SizeWalk::catcherLevel() const {
-  if (frames_[top_].phase == Phase::Walk) return top_;
-  return top_ == 0 ? kNoFrame : top_ - 1;
+  const size_t top = path_.top;
+  if (path_.frames[top].phase == Phase::Walk) return top;
+  return top == 0 ? kNoFrame : top - 1;
 }
 
 void SizeWalk::unwindTo(size_t level, Phase phase) {
-  while (top_ > level) popTop();
-  Frame& frame = frames_[top_];
-  path_.resize(frame.pathLen);
-  bufPos_ = bufEnd_ = 0;
-  frame.saved.clear();  // its walk is over: the entries left are not handled
-  frame.savedPos = 0;
+  while (path_.top > level) popTop();
+  Frame& frame = path_.topFrame();
+  path_.text.resize(frame.pathLen);
+  listings_.clear();
+  frame.listing.discard();  // its walk is over: the entries left are not handled
   frame.phase = phase;
 }
 
 bool SizeWalk::openTop() {
-  Frame& frame = frames_[top_];
-  int fd;
-  int err = 0;
-  if (top_ == 0) {
-    fd = sys::openatRetry(AT_FDCWD, path_.c_str(), kRootFlags);
-    if (fd < 0) err = errno;
+  const int err = dirs_.openTop();
+  if (err == 0) {
+    meter_.addDirectory();
+    return true;
+  }
+  if (err == ENOENT && path_.top > 0) {
+    // Removed since it was listed: a live cache changes while it is measured.
+    log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
+               shownPath().c_str());
   } else {
-    while (openCount_ >= maxOpen_ && evictOne()) {
-    }
-    const int parentFd = frames_[top_ - 1].fd.get();
-    const char* name = path_.c_str() + frames_[top_ - 1].pathLen + 1;
-    for (;;) {
-      fd = sys::openatRetry(parentFd, name, kDirFlags);
-      if (fd >= 0) break;
-      err = errno;
-      // Other descriptors of the process may have used up the limit.
-      if ((err != EMFILE && err != ENFILE) || !evictOne()) break;
-    }
+    log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
+               shownPath().c_str());
   }
-  if (fd < 0) {
-    if (err == ENOENT && top_ > 0) {
-      // Removed since it was listed: a live cache changes while it is measured.
-      log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
-                 path_.c_str());
-    } else {
-      log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
-                 path_.c_str());
-    }
-    return false;
-  }
-  frame.fd = sys::UniqueFd(fd);
-  ++openCount_;
-  return true;
+  return false;
 }
 
 void SizeWalk::walkTop() {
-  Frame& frame = frames_[top_];
-  if (!frame.fd.valid() && !reopenFromRoot()) {
+  Frame& frame = path_.topFrame();
+  if (!frame.fd.valid() && !dirs_.reopenTop()) {
     frame.phase = Phase::Lost;
     return;
   }
   const int dirFd = frame.fd.get();
+  int err = 0;
   for (;;) {
-    const char* record = nextRecord(frame);
+    const char* record = listings_.next(frame.listing, dirFd, &err);
     if (record == nullptr) {
+      if (err != 0) reportListFailure(err);
       frame.phase = Phase::Finish;
       return;
     }
-    const char* name = recordName(record);
-    const unsigned char type = recordType(record);
-    if (type == DT_DIR) {
-      if (isDotOrDotDot(name)) continue;
-      descend(frame, name);
-      return;
+    if (visitEntry(frame, dirFd, record)) return;  // a child is the top now: `frame` is stale
+  }
+}
+
+// The walk's one step per entry of the top directory, in listing order,
+// "." and ".." included: counts a regular file, passes over anything that
+// is not a directory, and enters a directory, returning true (the child's
+// frame is the top then, and `frame` may have moved).
+bool SizeWalk::visitEntry(Frame& frame, int dirFd, const char* record) {
+  const char* name = recordName(record);
+  const unsigned char type = recordType(record);
+  if (type == DT_DIR) {
+    if (isDotOrDotDot(name)) return false;
+    descend(frame, name);
+    return true;
+  }
+  if (type != DT_REG && type != DT_UNKNOWN) return false;  // links, devices, pipes, sockets
+  if (type == DT_UNKNOWN && isDotOrDotDot(name)) return false;
+  struct stat st;
+  if (sys::retryEintr(sys::calls().fstatat, dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    reportStatFailure(name, errno);
+    return false;
+  }
+  if (S_ISREG(st.st_mode)) {
+    const long long kb = static_cast<long long>(st.st_size) / 1024 + 1;
+    frame.total += kb;
+    meter_.addFile(st.st_size);
+    if (detail_) {
+      log_.Debug(kDiskUsageFunction,
+                 "    processing path [%s]. Adding size [%lld] KB from file [%s]",
+                 shownPath().c_str(), kb, ShownName(name).c_str());
     }
-    if (type != DT_REG && type != DT_UNKNOWN) continue;  // links, devices, pipes, sockets
-    if (type == DT_UNKNOWN && isDotOrDotDot(name)) continue;
-    struct stat st;
-    int rc;
-    do {
-      rc = sys::calls().fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      reportStatFailure(name, errno);
-      continue;
-    }
-    if (S_ISREG(st.st_mode)) {
-      const long long kb = static_cast<long long>(st.st_size) / 1024 + 1;
-      frame.total += kb;
-      if (detail_) {
-        log_.Debug(kDiskUsageFunction,
-                   "    processing path [%s]. Adding size [%lld] KB from file [%s]", path_.c_str(),
-                   kb, name);
-      }
-    } else if (S_ISDIR(st.st_mode)) {
-      descend(frame, name);
-      return;
-    }
-  }
-}
-
-long long SizeWalk::finishTop() {
-  Frame& frame = frames_[top_];
-  if (top_ >= 2 && frame.fd.valid() && !frames_[top_ - 1].fd.valid()) {
-    reopenThroughDotDot(frame, frames_[top_ - 1]);
-  }
-  if (frame.fd.valid()) {
-    // A failed close of a directory loses nothing; the descriptor is gone
-    // either way.
-    frame.fd.close();
-    --openCount_;
-  }
-  if (detail_) {
-    log_.Debug(kDiskUsageFunction,
-               "Finished processing path [%s]. Returning recursive size [%lld] KB", path_.c_str(),
-               frame.total);
-  }
-  return frame.total;
-}
-
-void SizeWalk::descend(Frame& parent, const char* name) {
-  path_.push_back('/');  // as the recursive walk formed it, also after a trailing '/'
-  path_.append(name);
-  if (bufPos_ < bufEnd_) {
-    // The child refills the buffer; keep what the parent has not handled.
-    parent.saved.assign(buffer_.get() + bufPos_, buffer_.get() + bufEnd_);
-    parent.savedPos = 0;
-  }
-  bufPos_ = bufEnd_ = 0;
-  if (top_ + 1 == frames_.size()) frames_.emplace_back();  // `parent` is invalid from here
-  ++top_;
-  frames_[top_].reset(path_.size());
-}
-
-void SizeWalk::deliver(long long result) {
-  popTop();
-  Frame& parent = frames_[top_];
-  if (result >= 0) parent.total += result;
-  if (detail_) {
-    // The parent's path and the child's name, side by side in path_.
-    path_[parent.pathLen] = '\0';
-    log_.Debug(kDiskUsageFunction,
-               "    processing path [%s]. Adding size [%lld] KB from folder [%s]", path_.c_str(),
-               result, path_.c_str() + parent.pathLen + 1);
-  }
-  path_.resize(parent.pathLen);
-}
-
-void SizeWalk::popTop() {
-  Frame& frame = frames_[top_];
-  if (frame.fd.valid()) {
-    frame.fd.close();
-    --openCount_;
-  }
-  frame.saved.clear();
-  frame.savedPos = 0;
-  --top_;
-  bufPos_ = bufEnd_ = 0;
-}
-
-const char* SizeWalk::nextRecord(Frame& frame) {
-  for (;;) {
-    if (frame.savedPos < frame.saved.size()) {
-      const char* record = frame.saved.data() + frame.savedPos;
-      size_t length = recordLength(record, frame.saved.size() - frame.savedPos);
-      if (length != 0) {
-        frame.savedPos += length;
-        return record;
-      }
-      frame.listed = true;  // a damaged record: nothing after it can be trusted
-      frame.listErrno = EIO;
-      frame.savedPos = frame.saved.size();
-      continue;
-    }
-    if (bufPos_ < bufEnd_) {
-      const char* record = buffer_.get() + bufPos_;
-      size_t length = recordLength(record, bufEnd_ - bufPos_);
-      if (length != 0) {
-        bufPos_ += length;
-        return record;
-      }
-      frame.listed = true;
-      frame.listErrno = EIO;
-      bufPos_ = bufEnd_ = 0;
-      continue;
-    }
-    if (frame.listErrno != 0) {
-      int err = frame.listErrno;
-      frame.listErrno = 0;
-      reportListFailure(err);
-    }
-    if (frame.listed) return nullptr;
-    frame.saved.clear();
-    frame.savedPos = 0;
-    ssize_t n = readListing(frame.fd.get());
-    if (n < 0) {
-      frame.listErrno = errno;
-      frame.listed = true;
-    } else if (n == 0) {
-      frame.listed = true;
-    } else {
-      bufPos_ = 0;
-      bufEnd_ = static_cast<size_t>(n);
-    }
-  }
-}
-
-ssize_t SizeWalk::readListing(int fd) {
-  ssize_t n;
-  do {
-    n = sys::calls().getdents64(fd, buffer_.get(), kListingBufferSize);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-void SizeWalk::reportListFailure(int err) {
-  log_.Error(kDiskUsageFunction, "Failed to read the directory [%s]:\n[%s]", path_.c_str(),
-             strerror(err));
-}
-
-void SizeWalk::reportStatFailure(const char* name, int err) {
-  std::string entry = path_ + "/" + name;
-  if (err == ENOENT) {
-    log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
-               entry.c_str());
-  } else {
-    log_.Error(kDiskUsageFunction, "Failed to stat [%s]:\n[%s]", entry.c_str(), strerror(err));
-  }
-}
-
-bool SizeWalk::evictOne() {
-  // Never the root (reopening starts there), the top or its parent.
-  for (size_t level = std::max<size_t>(firstOpen_, 1); level + 1 < top_; ++level) {
-    Frame& frame = frames_[level];
-    if (!frame.fd.valid()) continue;
-    drainListing(frame);
-    struct stat st;
-    frame.identified = sys::calls().fstat(frame.fd.get(), &st) == 0;
-    if (frame.identified) {
-      frame.dev = st.st_dev;
-      frame.ino = st.st_ino;
-    }
-    frame.fd.close();  // as in finishTop, a failed close loses nothing
-    --openCount_;
-    firstOpen_ = level + 1;
+  } else if (S_ISDIR(st.st_mode)) {
+    descend(frame, name);
     return true;
   }
   return false;
 }
 
-void SizeWalk::drainListing(Frame& frame) {
-  // Called while the buffer is free: the top has not read anything yet.
-  if (frame.listed) return;
-  frame.saved.erase(frame.saved.begin(),
-                    frame.saved.begin() + static_cast<ptrdiff_t>(frame.savedPos));
-  frame.savedPos = 0;
-  for (;;) {
-    ssize_t n = readListing(frame.fd.get());
-    if (n < 0) {
-      frame.listErrno = errno;  // reported when the walk gets back to this point
-      frame.listed = true;
-      return;
-    }
-    if (n == 0) {
-      frame.listed = true;
-      return;
-    }
-    frame.saved.insert(frame.saved.end(), buffer_.get(), buffer_.get() + n);
+long long SizeWalk::finishTop() {
+  dirs_.reopenParentThroughDotDot();
+  dirs_.closeTop();
+  const Frame& frame = path_.topFrame();
+  if (detail_) {
+    log_.Debug(kDiskUsageFunction,
+               "Finished processing path [%s]. Returning recursive size [%lld] KB",
+               shownPath().c_str(), frame.total);
   }
+  return frame.total;
 }
 
-void SizeWalk::reopenThroughDotDot(const Frame& child, Frame& parent) {
-  if (!parent.identified) return;
-  int fd = sys::openatRetry(child.fd.get(), "..", kDirFlags);
-  if (fd < 0) return;  // reopenFromRoot tries next
-  sys::UniqueFd candidate(fd);
-  if (!isSameDirectory(candidate.get(), parent)) return;  // the child was moved
-  parent.fd = std::move(candidate);
-  ++openCount_;
-  firstOpen_ = std::min(firstOpen_, top_ - 1);
+void SizeWalk::descend(Frame& parent, const char* name) {
+  path_.text.push_back('/');  // as the recursive walk formed it, also after a trailing '/'
+  path_.text.append(name);
+  listings_.park(parent.listing);  // the child refills the buffer
+  if (path_.top + 1 == path_.frames.size()) path_.frames.emplace_back();  // `parent` moves
+  ++path_.top;
+  path_.topFrame().reset(path_.text.size());
 }
 
-bool SizeWalk::reopenFromRoot() {
-  // Start from the deepest ancestor still open (the root at worst) and open
-  // each level by name, checking it is the directory that was left.
-  if (top_ == 0) return false;  // the root is never evicted
-  size_t start = top_ - 1;
-  while (!frames_[start].fd.valid()) --start;
-  int at = frames_[start].fd.get();
-  sys::UniqueFd current;
-  char name[NAME_MAX + 1];
-  for (size_t level = start + 1; level <= top_; ++level) {
-    const Frame& frame = frames_[level];
-    if (!frame.identified) return false;
-    const size_t begin = frames_[level - 1].pathLen + 1;
-    const size_t length = frame.pathLen - begin;
-    if (length > NAME_MAX) return false;
-    memcpy(name, path_.data() + begin, length);
-    name[length] = '\0';
-    int fd = sys::openatRetry(at, name, kDirFlags);
-    if (fd < 0) return false;
-    sys::UniqueFd next(fd);
-    if (!isSameDirectory(next.get(), frame)) return false;
-    current = std::move(next);
-    at = current.get();
+void SizeWalk::deliver(long long result) {
+  popTop();
+  Frame& parent = path_.topFrame();
+  if (result >= 0) parent.total += result;
+  if (detail_) {
+    // The parent's path and the child's name, side by side in the path's text.
+    path_.text[parent.pathLen] = '\0';
+    log_.Debug(
+        kDiskUsageFunction, "    processing path [%s]. Adding size [%lld] KB from folder [%s]",
+        shownPath().c_str(), result, ShownName(path_.text.c_str() + parent.pathLen + 1).c_str());
   }
-  frames_[top_].fd = std::move(current);
-  ++openCount_;
-  firstOpen_ = std::min(firstOpen_, top_);
-  return true;
+  path_.text.resize(parent.pathLen);
 }
 
-bool SizeWalk::isSameDirectory(int fd, const Frame& frame) const {
-  struct stat st;
-  if (sys::calls().fstat(fd, &st) != 0) return false;
-  return frame.identified && st.st_dev == frame.dev && st.st_ino == frame.ino;
+void SizeWalk::popTop() {
+  dirs_.closeTop();
+  path_.topFrame().listing.discard();
+  --path_.top;
+  listings_.clear();
+}
+
+void SizeWalk::reportListFailure(int err) {
+  log_.Error(kDiskUsageFunction, "Failed to read the directory [%s]:\n[%s]", shownPath().c_str(),
+             strerror(err));
+}
+
+void SizeWalk::reportStatFailure(const char* name, int err) {
+  const std::string entry = path_.text + "/" + name;
+  const ShownName shown(entry.c_str());
+  if (err == ENOENT) {
+    log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
+               shown.c_str());
+  } else {
+    log_.Error(kDiskUsageFunction, "Failed to stat [%s]:\n[%s]", shown.c_str(), strerror(err));
+  }
 }
 
 }  // namespace

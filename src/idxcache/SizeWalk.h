@@ -14,9 +14,10 @@ extern const char* const kDiskUsageFunction;
 // nothing else counts, links are never followed below `path`. -1 when
 // `path` cannot be opened, or when a ZuException or int thrown by a log
 // call ends its walk; other exceptions leave to the caller. `detail`
-// switches the per-entry Debug lines on. At most `maxOpenDirs` directory
-// descriptors (at least kMinOpenDirs) are held at any time, however deep
-// the tree.
+// switches the per-entry Debug lines on; paths and names in its lines are
+// escaped (ShownName.h), so a name from disk cannot split one. At most
+// `maxOpenDirs` directory descriptors (at least kMinOpenDirs) are held at
+// any time, however deep the tree.
 long long measureDirectory(const char* path, bool detail, size_t maxOpenDirs);
 
 }  // namespace idxcache

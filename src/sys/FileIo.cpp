@@ -28,30 +28,19 @@ int UniqueFd::close() {
 }
 
 int openRetry(const char* path, int flags, mode_t mode) {
-  int fd;
-  do {
-    fd = calls().open(path, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return retryEintr(calls().open, path, flags, mode);
 }
 
 int openatRetry(int dirFd, const char* path, int flags, mode_t mode) {
-  int fd;
-  do {
-    fd = calls().openat(dirFd, path, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return retryEintr(calls().openat, dirFd, path, flags, mode);
 }
 
 ssize_t readFull(int fd, void* buffer, size_t count) {
   char* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = calls().read(fd, out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    ssize_t n = retryEintr(calls().read, fd, out + done, count - done);
+    if (n < 0) return -1;
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
@@ -62,11 +51,8 @@ int writeFull(int fd, const void* buffer, size_t count) {
   const char* in = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = calls().write(fd, in + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    ssize_t n = retryEintr(calls().write, fd, in + done, count - done);
+    if (n < 0) return -1;
     if (n == 0) {
       errno = ENOSPC;
       return -1;
@@ -76,13 +62,7 @@ int writeFull(int fd, const void* buffer, size_t count) {
   return 0;
 }
 
-int fsyncRetry(int fd) {
-  int rc;
-  do {
-    rc = calls().fsync(fd);
-  } while (rc != 0 && errno == EINTR);
-  return rc;
-}
+int fsyncRetry(int fd) { return retryEintr(calls().fsync, fd); }
 
 }  // namespace sys
 }  // namespace icl

@@ -5,10 +5,23 @@
 // here goes through sys::calls(), retries EINTR, and reports failures as
 // -1 with errno set by the call that failed.
 
+#include <errno.h>
 #include <sys/types.h>
 
 namespace icl {
 namespace sys {
+
+// Calls `call(args...)` again for as long as it fails with EINTR, and
+// returns its last result, errno as that call left it. For calls that are
+// safe to repeat: never close, whose descriptor is gone even on EINTR.
+template <typename Call, typename... Args>
+auto retryEintr(Call call, Args... args) -> decltype(call(args...)) {
+  decltype(call(args...)) result;
+  do {
+    result = call(args...);
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
 
 // Owns one descriptor and closes it through the seam when it goes away.
 class UniqueFd {

@@ -8,6 +8,8 @@ namespace icl {
 namespace sys {
 namespace {
 
+// Adapters for the rows whose C library function has another signature.
+
 int realOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
 int realOpenat(int dirFd, const char* path, int flags, mode_t mode) {
@@ -20,12 +22,15 @@ ssize_t realGetdents64(int fd, void* buffer, size_t count) {
   return ::syscall(SYS_getdents64, fd, buffer, count);
 }
 
-const Calls kRealCalls = {
-    realOpen,  realOpenat, ::close,   ::read,    ::write,  ::fsync,
-    ::fstat,   ::stat,     ::lstat,   ::fstatat, ::access, ::mkdir,
-    ::rename,  ::unlink,   ::fchmod,  ::fchown,  realFcntlLock, realGetdents64,
-    ::ftruncate,
-};
+constexpr Calls makeRealCalls() {
+  Calls real{};
+#define ICL_SYS_CALL_REAL(Id, member, text, Type, function) real.member = function;
+  ICL_SYS_CALLS(ICL_SYS_CALL_REAL)
+#undef ICL_SYS_CALL_REAL
+  return real;
+}
+
+constexpr Calls kRealCalls = makeRealCalls();
 
 }  // namespace
 

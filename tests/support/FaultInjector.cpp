@@ -40,36 +40,23 @@ auto wrapperFor() {
 
 void installWrappers() {
   sys::Calls& c = sys::calls();
-  c.open = wrapperFor<SysOp::Open, &sys::Calls::open>();
-  c.openat = wrapperFor<SysOp::Openat, &sys::Calls::openat>();
-  c.close = wrapperFor<SysOp::Close, &sys::Calls::close>();
-  c.read = wrapperFor<SysOp::Read, &sys::Calls::read>();
-  c.write = wrapperFor<SysOp::Write, &sys::Calls::write>();
-  c.fsync = wrapperFor<SysOp::Fsync, &sys::Calls::fsync>();
-  c.fstat = wrapperFor<SysOp::Fstat, &sys::Calls::fstat>();
-  c.stat = wrapperFor<SysOp::Stat, &sys::Calls::stat>();
-  c.lstat = wrapperFor<SysOp::Lstat, &sys::Calls::lstat>();
-  c.fstatat = wrapperFor<SysOp::Fstatat, &sys::Calls::fstatat>();
-  c.access = wrapperFor<SysOp::Access, &sys::Calls::access>();
-  c.mkdir = wrapperFor<SysOp::Mkdir, &sys::Calls::mkdir>();
-  c.rename = wrapperFor<SysOp::Rename, &sys::Calls::rename>();
-  c.unlink = wrapperFor<SysOp::Unlink, &sys::Calls::unlink>();
-  c.fchmod = wrapperFor<SysOp::Fchmod, &sys::Calls::fchmod>();
-  c.fchown = wrapperFor<SysOp::Fchown, &sys::Calls::fchown>();
-  c.fcntlLock = wrapperFor<SysOp::FcntlLock, &sys::Calls::fcntlLock>();
-  c.getdents64 = wrapperFor<SysOp::Getdents64, &sys::Calls::getdents64>();
-  c.ftruncate = wrapperFor<SysOp::Ftruncate, &sys::Calls::ftruncate>();
+#define ICL_SYS_WRAP(Id, member, text, Type, real) \
+  c.member = wrapperFor<SysOp::Id, &sys::Calls::member>();
+  ICL_SYS_CALLS(ICL_SYS_WRAP)
+#undef ICL_SYS_WRAP
 }
 
 }  // namespace
 
 const char* sysOpName(SysOp op) {
-  static const char* const kNames[] = {
-      "open",  "openat", "close", "read",   "write",  "fsync", "fstat",
-      "stat",  "lstat",  "fstatat", "access", "mkdir", "rename", "unlink",
-      "fchmod", "fchown", "fcntl", "getdents64", "ftruncate",
-  };
-  return kNames[static_cast<int>(op)];
+  switch (op) {
+#define ICL_SYS_NAME(Id, member, text, Type, real) \
+  case SysOp::Id:                                  \
+    return text;
+    ICL_SYS_CALLS(ICL_SYS_NAME)
+#undef ICL_SYS_NAME
+  }
+  return "?";
 }
 
 FaultInjector::FaultInjector() {

@@ -6,15 +6,20 @@
 #include <set>
 #include <vector>
 
+#include "sys/SysCallList.h"
+
 namespace icl {
 namespace test {
 
-// The entries of the library's file-system seam.
+// The entries of the library's file-system seam: Open, Openat, Close, ...,
+// one per row of ICL_SYS_CALLS (sys/SysCallList.h), named by its Id.
 enum class SysOp {
-  Open, Openat, Close, Read, Write, Fsync, Fstat, Stat, Lstat, Fstatat, Access,
-  Mkdir, Rename, Unlink, Fchmod, Fchown, FcntlLock, Getdents64, Ftruncate,
+#define ICL_SYS_OP(Id, member, text, Type, real) Id,
+  ICL_SYS_CALLS(ICL_SYS_OP)
+#undef ICL_SYS_OP
 };
 
+// The call's name: "open", "fcntl", ...
 const char* sysOpName(SysOp op);
 
 // While it lives, every call through the seam is counted and recorded, and

@@ -1,8 +1,11 @@
 #include "JsonParser.h"
 
-#include <ctype.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
 
-#include <stdexcept>
+#include <algorithm>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -10,137 +13,128 @@ namespace icl {
 namespace test {
 namespace {
 
-class Parser {
- public:
-  explicit Parser(const std::string& text) : s_(text) {}
-  bool document(Json& out) {
-    if (!value(out, 0)) return false;
-    space();
-    return pos_ == s_.size();
-  }
+struct Parser {
+  const std::string& s;
+  size_t pos = 0;
 
- private:
-  char peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
+  char peek() const { return pos < s.size() ? s[pos] : '\0'; }
   void space() {
-    while (peek() == ' ' || peek() == '\t' || peek() == '\r' || peek() == '\n') ++pos_;
+    while (pos < s.size() && strchr(" \t\r\n", s[pos]) != nullptr) ++pos;
   }
-  bool take(char c) {
-    space();
-    if (peek() != c) return false;
-    ++pos_;
-    return true;
-  }
-  bool word(const std::string& w) {
-    if (s_.compare(pos_, w.size(), w) != 0) return false;
-    pos_ += w.size();
-    return true;
-  }
+  bool take(char c) { return space(), pos < s.size() && s[pos] == c ? (++pos, true) : false; }
 
-  bool value(Json& out, int depth) {
-    space();
-    const char c = peek();
-    if (depth > 32) return false;
-    if (c == '{' || c == '[') return container(out, depth, c == '{');
-    if (c == '"') {
-      out.type = Json::String;
-      return string(out.text);
+  bool value(Json& out) {
+    if (take('{') || take('[')) return container(out, s[pos - 1] == '{');
+    if (take('"')) return out.type = Json::String, string(out.text);
+    for (const char* word : {"null", "true", "false"}) {
+      if (s.compare(pos, strlen(word), word) != 0) continue;
+      pos += strlen(word);
+      out.type = word[0] == 'n' ? Json::Null : Json::Bool;
+      return out.boolean = word[0] == 't', true;
     }
-    if (word("null")) return true;
-    if (word("true")) {
-      out.type = Json::Bool;
-      out.boolean = true;
-      return true;
-    }
-    if (word("false")) {
-      out.type = Json::Bool;
-      return true;
-    }
-    return number(out);
-  }
-
-  bool number(Json& out) {
-    const size_t start = pos_;
-    if (peek() == '-') ++pos_;
-    const size_t digits = pos_;
-    while (isdigit(static_cast<unsigned char>(peek()))) ++pos_;
-    if (pos_ == digits || (s_[digits] == '0' && pos_ - digits > 1)) return false;
-    out.type = Json::Number;
-    try {
-      out.number = std::stoll(s_.substr(start, pos_ - start));
-    } catch (const std::out_of_range&) {
-      return false;
-    }
-    return true;
+    const size_t start = pos, digits = pos += peek() == '-';
+    while (isdigit(static_cast<unsigned char>(peek()))) ++pos;
+    if (pos == digits || (s[digits] == '0' && pos - digits > 1)) return false;
+    errno = 0;
+    out.number = strtoll(s.c_str() + start, nullptr, 10);
+    return out.type = Json::Number, errno == 0;
   }
 
   // The tool escapes only ASCII control characters: a \u escape here never
   // stands for more than one byte.
   bool string(std::string& out) {
-    ++pos_;  // the opening quote
-    while (pos_ < s_.size()) {
-      const unsigned char c = static_cast<unsigned char>(s_[pos_++]);
+    static const char kEscapes[] = "\"\\/bfnrt";
+    while (pos < s.size()) {
+      const char c = s[pos++];
+      const char* known = c == '\\' && pos < s.size() ? strchr(kEscapes, s[pos]) : nullptr;
+      const std::string hex = s.substr(std::min(pos + 1, s.size()), 4);
       if (c == '"') return true;
-      if (c < 0x20) return false;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
       if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      switch (s_[pos_++]) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-          const std::string hex = s_.substr(pos_, 4);
-          if (hex.size() != 4 || hex.compare(0, 2, "00") != 0 ||
-              hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            return false;
-          }
-          out += static_cast<char>(std::stoi(hex, nullptr, 16));
-          pos_ += 4;
-          break;
-        }
-        default: return false;
+        out += c;
+      } else if (known != nullptr && *known != '\0') {
+        out += "\"\\/\b\f\n\r\t"[known - kEscapes], ++pos;
+      } else if (peek() == 'u' && hex.size() == 4 && hex.compare(0, 2, "00") == 0 &&
+                 hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+        out += static_cast<char>(std::stoi(hex, nullptr, 16)), pos += 5;
+      } else {
+        return false;
       }
     }
     return false;
   }
 
-  bool container(Json& out, int depth, bool object) {
-    ++pos_;
+  bool container(Json& out, bool object) {
     out.type = object ? Json::Object : Json::Array;
     if (take(object ? '}' : ']')) return true;
     do {
-      Json* item;
-      if (object) {
-        std::string key;
-        if (!take('"') || (--pos_, !string(key)) || out.has(key) || !take(':')) return false;
-        out.members.emplace_back(key, Json());
-        item = &out.members.back().second;
-      } else {
-        out.items.emplace_back();
-        item = &out.items.back();
-      }
-      if (!value(*item, depth + 1)) return false;
+      std::string key;
+      if (object && (!take('"') || !string(key) || out.has(key) || !take(':'))) return false;
+      Json& item = object ? (out.members.emplace_back(key, Json()), out.members.back().second)
+                          : (out.items.emplace_back(), out.items.back());
+      if (!value(item)) return false;
     } while (take(','));
     return take(object ? '}' : ']');
   }
-
-  const std::string& s_;
-  size_t pos_ = 0;
 };
+
+const char* typeName(const Json& v) {
+  static const char* const kNames[] = {"null", "boolean", "integer", "string", "array", "object"};
+  return kNames[v.type];
+}
+
+std::string mismatchAt(const Json& v, const Json& s, const Json& root, const std::string& at) {
+  if (s.type == Json::Bool) return s.boolean ? "" : at + " is not allowed";
+  std::string why;
+  auto fails = [&](const Json& value, const Json& schema, const std::string& where) {
+    return !(why = mismatchAt(value, schema, root, where)).empty();
+  };
+  if (s.has("$ref") && fails(v, root["$defs"][s["$ref"].text.substr(8)], at)) return why;
+  bool any = !s.has("anyOf");
+  for (const Json& alternative : s.has("anyOf") ? s["anyOf"].items : std::vector<Json>()) {
+    any = any || mismatchAt(v, alternative, root, at).empty();
+  }
+  if (!any) return at + " matches nothing in anyOf";
+  if (s.has("if") &&
+      fails(v, mismatchAt(v, s["if"], root, at).empty() ? s["then"] : s["else"], at)) {
+    return why;
+  }
+  if (s.has("const") && (v.type != s["const"].type || v.boolean != s["const"].boolean ||
+                         v.number != s["const"].number || v.text != s["const"].text)) {
+    return at + " is not the constant";
+  }
+  const Json& type = s.has("type") ? s["type"] : Json();
+  if (type.type != Json::Null && type.text != typeName(v) &&
+      std::none_of(type.items.begin(), type.items.end(),
+                   [&](const Json& t) { return t.text == typeName(v); })) {
+    return at + " is " + typeName(v);
+  }
+  if (s.has("pattern") && v.type == Json::String &&
+      !std::regex_search(v.text, std::regex(s["pattern"].text))) {
+    return at + " does not match " + s["pattern"].text;
+  }
+  for (const Json& name :
+       s.has("required") && v.type == Json::Object ? s["required"].items : std::vector<Json>()) {
+    if (!v.has(name.text)) return at + " lacks \"" + name.text + "\"";
+  }
+  for (const auto& m : v.members) {
+    const bool listed = s.has("properties") && s["properties"].has(m.first);
+    if ((listed || s.has("additionalProperties")) &&
+        fails(m.second, listed ? s["properties"][m.first] : s["additionalProperties"],
+              at + "." + m.first)) {
+      return why;
+    }
+  }
+  for (size_t i = 0; s.has("items") && i < v.items.size(); ++i) {
+    if (fails(v.items[i], s["items"], at + "[" + std::to_string(i) + "]")) return why;
+  }
+  return "";
+}
 
 }  // namespace
 
 bool Json::has(const std::string& key) const {
-  for (const auto& m : members) {
-    if (m.first == key) return true;
-  }
-  return false;
+  return std::any_of(members.begin(), members.end(), [&](const auto& m) { return m.first == key; });
 }
 
 const Json& Json::operator[](const std::string& key) const {
@@ -152,16 +146,17 @@ const Json& Json::operator[](const std::string& key) const {
   return kNull;
 }
 
-std::vector<std::string> Json::keys() const {
-  std::vector<std::string> out;
-  for (const auto& m : members) out.push_back(m.first);
+std::optional<Json> parseJson(const std::string& text) {
+  Json out;
+  Parser parser{text};
+  if (!parser.value(out) || (parser.space(), parser.pos != text.size())) {
+    return std::nullopt;
+  }
   return out;
 }
 
-std::optional<Json> parseJson(const std::string& text) {
-  Json out;
-  if (!Parser(text).document(out)) return std::nullopt;
-  return out;
+std::string schemaMismatch(const Json& value, const Json& schema) {
+  return mismatchAt(value, schema, schema, "$");
 }
 
 }  // namespace test

@@ -1,9 +1,8 @@
 #ifndef ICL_TOOLS_TESTS_JSONPARSER_H
 #define ICL_TOOLS_TESTS_JSONPARSER_H
 
-// A strict JSON reader for checking the tool's --json output: one value and
-// nothing but white space around it; integers only (the tool writes no
-// others); duplicate keys, raw control characters and bad escapes refused.
+// A strict JSON reader for checking the tool's --json output, and a check
+// against the JSON Schema the tool documents (the keywords SCHEMA.md uses).
 
 #include <optional>
 #include <string>
@@ -24,10 +23,18 @@ struct Json {
   bool has(const std::string& key) const;
   // The member `key`; a null value (and a test failure) when it is absent.
   const Json& operator[](const std::string& key) const;
-  std::vector<std::string> keys() const;
 };
 
+// One value and nothing but white space around it; integers only (the tool
+// writes no others); duplicate keys, raw control characters and bad escapes
+// refused. Bytes from 0x80 up are taken as they are.
 std::optional<Json> parseJson(const std::string& text);
+
+// Why `value` does not match the JSON Schema `schema`, or "" when it does.
+// Keywords: $ref (to "#/$defs/NAME"), anyOf, if/then/else, const, type,
+// pattern, required, properties, additionalProperties, items, and boolean
+// schemas.
+std::string schemaMismatch(const Json& value, const Json& schema);
 
 }  // namespace test
 }  // namespace icl
