@@ -8,8 +8,7 @@ set(ICL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/icl)
 install(TARGETS icl icl_host
   EXPORT iclTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
-          NAMELINK_COMPONENT development
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/icl)
+          NAMELINK_COMPONENT development)
 
 install(FILES
     ${PROJECT_SOURCE_DIR}/include/ICLExport.h
@@ -39,12 +38,16 @@ install(FILES
   DESTINATION ${ICL_CMAKE_DIR}
   COMPONENT development)
 
-# The prefix is found from the .pc file's own place, so a staged or relocated
-# install works as well as the configured one.
-file(RELATIVE_PATH ICL_PC_TO_PREFIX
-  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" ICL_PC_TO_PREFIX "${ICL_PC_TO_PREFIX}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/icl.pc.in ${PROJECT_BINARY_DIR}/icl.pc @ONLY)
+# The pkg-config file names the prefix installed to, which is known only at
+# install time (`cmake --install --prefix`, or /usr in the packages), so that
+# every path it gives is plain and absolute.
+set(ICL_PC_PREFIX "@ICL_PC_PREFIX@")  # left for WritePkgConfig.cmake to fill in
+configure_file(${CMAKE_CURRENT_LIST_DIR}/icl.pc.in ${PROJECT_BINARY_DIR}/icl.pc.in @ONLY)
+install(CODE "
+  set(ICL_PC_TEMPLATE \"${PROJECT_BINARY_DIR}/icl.pc.in\")
+  set(ICL_PC_OUTPUT \"${PROJECT_BINARY_DIR}/icl.pc\")
+  include(\"${CMAKE_CURRENT_LIST_DIR}/WritePkgConfig.cmake\")"
+  COMPONENT development)
 install(FILES ${PROJECT_BINARY_DIR}/icl.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)
