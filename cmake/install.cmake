@@ -15,6 +15,7 @@ install(FILES
     ${PROJECT_SOURCE_DIR}/include/ICLRoutines.h
     ${PROJECT_SOURCE_DIR}/include/ZUPIFileOpen.h
     ${PROJECT_SOURCE_DIR}/include/IdxCacheDirInfo.h
+    ${PROJECT_SOURCE_DIR}/include/ICLToolSupport.h
     ${PROJECT_SOURCE_DIR}/host/HostExport.h
     ${PROJECT_SOURCE_DIR}/host/EvEvent.h
     ${PROJECT_SOURCE_DIR}/host/ZUPlatformInfo.h
