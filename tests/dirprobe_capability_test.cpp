@@ -296,7 +296,9 @@ TEST(CapabilityTest, AReadOnlyLabelFailsForAUserWhoCannotWriteIt) {
   const std::string label = cache + "/icl_label.txt";
   writeFile(label, kLabelBytes, 0444);
   const std::vector<LogLine> expected = {
-      errorLine(kLoad, "fopen() failed to open the file [" + label + "]."), labelNotOpened(label)};
+      errorLine(kLoad, "fopen() failed to open the file [" + label + "]."),
+      errorLine(kLoad, "Could not load the file [" + label + "]: open() failed: [Permission denied]"),
+      labelNotOpened(label)};
   int rc = runUnprivileged([&]() -> int {
     if (access(cache.c_str(), W_OK | X_OK) != 0) return 253;
     Outcome out = runProbe(cache);
@@ -542,6 +544,8 @@ TEST(CapabilityTest, EveryRefusedCallFailsItsStepWithItsCodeAndLine) {
        {notWritten(scratch)}, sentence},
       {"read-back refused", SysOp::Open, readBackOpen, EACCES, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
        {errorLine(kLoad, "fopen() failed to open the file [" + scratch + "]."),
+        errorLine(kLoad,
+                  "Could not load the file [" + scratch + "]: open() failed: [Permission denied]"),
         notReadBack(scratch)},
        sentence},
       {"read/write open refused", SysOp::Open, lockOpen, EACCES, -1, ICL_ERROR_FILE_WRITE,
