@@ -29,6 +29,9 @@
 #include "ICLExport.h"
 
 class ZUPITextFileOpen;
+namespace icl {
+struct LoadReport;
+}
 
 // The identity a label records. 0 in a field means unset.
 struct ICLData {
@@ -167,11 +170,18 @@ class ICL_API ICLController : public EvEvent {
   char hostName[256];
   const char* description;  // not owned
 
+  // The label is loaded in this one place: a new reader in iclFile, and in
+  // `loaded` what the load saw (errno of a failure, the attributes of the
+  // descriptor read through, the bytes) for the rewrite that follows.
+  ICL_INTERNAL int loadLabel(icl::LoadReport& loaded);
+  // InternalReadDataFromICL, keeping what the load saw.
+  ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded);
   // Writing steps, run while the writers' lock is taken: `guarded` says a
   // write is safe now, `lockHeld` that the lock (not a refusal of locks by
-  // the file system) makes it so.
+  // the file system) makes it so. `loaded` is the load the rewrite starts
+  // from; null when no label stands there.
   ICL_INTERNAL int writeNewLabel(bool guarded, bool lockHeld);
-  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld);
+  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::LoadReport* loaded);
 };
 
 // A copy of `path` with every backslash turned into a slash; nothing else

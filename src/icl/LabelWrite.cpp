@@ -8,6 +8,7 @@
 #include "LabelNames.h"
 #include "WriterLock.h"
 #include "ZUPIFileOpen.h"
+#include "textfile/LoadReport.h"
 
 namespace {
 
@@ -19,20 +20,20 @@ bool hasFullIdentity(const ICLData& data) {
          data.timeStampMarker != 0;
 }
 
-bool failedToCreate(const icl::ReplaceError& error) {
-  return strcmp(error.step, "creating") == 0 ||
-         strcmp(error.step, "removing the stale temporary file") == 0;
+bool stepIs(const icl::ReplaceError& error, const char* step) {
+  return strcmp(error.step, step) == 0;
 }
 
-// Writes `content` over the label named by `labelPath`.
-int replaceLabel(EvDebug& log, const char* function, const std::string& labelPath,
-                 const std::string& content, bool keepAttributes, bool lockHeld,
-                 icl::ReplaceError& error) {
+// Writes `content` over the label named by `labelPath`, with `attributes`
+// (null: a new file's).
+int writeLabelFile(EvDebug& log, const char* function, const std::string& labelPath,
+                   const std::string& content, const struct stat* attributes, bool lockHeld,
+                   icl::ReplaceError& error) {
   icl::ReplaceRequest request;
   request.directory = labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
   request.target = labelPath;
   request.content = &content;
-  request.keepAttributes = keepAttributes;
+  request.attributes = attributes;
   request.reservedTemp = lockHeld;
   icl::ReplaceNotes notes;
   int result = icl::replaceFileDurably(request, error, notes);
@@ -80,9 +81,9 @@ int ICLController::writeNewLabel(bool guarded, bool lockHeld) {
   if (!guarded) return icl::kRetryUnderLock;
   const std::string content = icl::renderNewLabel(iclData, hostName, description);
   icl::ReplaceError error;
-  if (replaceLabel(*this, kWriteNew, iclPath, content, false, lockHeld, error) != 0) {
+  if (writeLabelFile(*this, kWriteNew, iclPath, content, nullptr, lockHeld, error) != 0) {
     iclError = ICL_ERROR_FILE_WRITE;
-    if (failedToCreate(error)) {
+    if (stepIs(error, "creating")) {
       Error(kWriteNew,
             "fopen() failed to open the file for writing. [%s] Index cache label could not be "
             "written.",
@@ -108,10 +109,23 @@ int ICLController::UpdateICLInternal(TUpdateMode mode) {
   icl::LabelLock lock;
   icl::WriterLockState state;
   if (icl::takeWritersLock(*this, kRewrite, iclLocation, lock, state, iclError) != 0) return -1;
-  return rewriteLabel(mode, state.held);
+  // The owner and mode come from the label as it stands now, read through
+  // one descriptor; one that cannot be read is not replaced.
+  icl::LoadReport current;
+  ZUPITextFileOpen standing(iclPath.c_str(), current);
+  if (standing.isFileOpen()) return rewriteLabel(mode, state.held, &current);
+  if (standing.getFileIOError() == icl::kLoadCodeMissing) {
+    return rewriteLabel(mode, state.held, nullptr);
+  }
+  iclError = ICL_ERROR_FILE_READ;
+  Error(kRewrite,
+        "Index cache label [%s] left unchanged: it could not be read again to keep its owner and "
+        "permissions.",
+        iclPath.c_str());
+  return -1;
 }
 
-int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld) {
+int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::LoadReport* loaded) {
   const bool removing = mode == ICL_UPDATE_REMOVE;
   const icl::LabelRewrite rewrite = icl::rewriteLabelText(*iclFile, mode, iclData, hostName);
   if (!removing && !rewrite.markerLineFound) {
@@ -120,14 +134,15 @@ int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld) {
           "new one.");
   }
   icl::ReplaceError error;
-  if (replaceLabel(*this, kRewrite, iclPath, rewrite.text, true, lockHeld, error) != 0) {
+  if (writeLabelFile(*this, kRewrite, iclPath, rewrite.text,
+                     loaded != nullptr ? &loaded->opened : nullptr, lockHeld, error) != 0) {
     iclError = ICL_ERROR_FILE_WRITE;
-    if (failedToCreate(error)) {
+    if (stepIs(error, "creating")) {
       Error(kRewrite,
             "fopen() failed to open the file for updating. [%s] Index cache label could not be "
             "updated.",
             iclPath.c_str());
-    } else if (strcmp(error.step, "closing") == 0) {
+    } else if (stepIs(error, "closing")) {
       Error(kRewrite, "Unable to close the index cache label file!");
     }
     logReplaceFailure(*this, kRewrite, iclPath, error);
