@@ -176,6 +176,8 @@ class ICL_API ICLController : public EvEvent {
   ICL_INTERNAL int loadLabel(icl::LoadReport& loaded);
   // InternalReadDataFromICL, keeping what the load saw.
   ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded);
+  // The last load failed only because the label exceeds the reader's limit.
+  ICL_INTERNAL bool labelRefusedForItsSize();
   // Writing steps, run while the writers' lock is taken: `guarded` says a
   // write is safe now, `lockHeld` that the lock (not a refusal of locks by
   // the file system) makes it so. `loaded` is the load the rewrite starts

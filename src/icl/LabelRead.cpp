@@ -82,6 +82,11 @@ int ICLController::loadLabel(icl::LoadReport& loaded) {
   return 0;
 }
 
+bool ICLController::labelRefusedForItsSize() {
+  return iclError == ICL_ERROR_FILE_INVALID && iclFile != nullptr && !iclFile->isFileOpen() &&
+         iclFile->getFileIOError() == icl::kLoadCodeTooLarge;
+}
+
 int ICLController::ReadDataFromICL() {
   iclError = ICL_ERROR_NONE;
   iclData = ICLData{0, 0, 0, 0};

@@ -24,6 +24,15 @@ int ICLController::UpdateICL(bool allowNewICL) {
     ICLData found = {0, 0, 0, 0};
     icl::LoadReport loaded;
     if (readLabel(found, loaded) != 0) {
+      // Every host would lose its access path: only an operator may decide.
+      if (allowNewICL && labelRefusedForItsSize()) {
+        Error(kUpdate,
+              "Index cache label [%s] is larger than the [%d] bytes a label may hold, so it cannot "
+              "be read; it is not replaced by a new label, which would drop every access path it "
+              "lists. Trim it to the access paths in use, or move it aside, then try again.",
+              iclPath.c_str(), icl::kReaderSizeLimit);
+        return -1;
+      }
       if (!newLabelIsTheRemedy(iclError)) {
         Error(kUpdate, "Failing UpdateICL request because of previous error. (ICL Error code [%d])",
               static_cast<int>(iclError));

@@ -14,6 +14,8 @@ namespace {
 
 const char* const kWriteNew = "ICLController::WriteNewICL";
 const char* const kRewrite = "ICLController::UpdateICLInternal()";
+// The step of a write refused before anything was written: no reader could load the result.
+const char* const kStepFull = "checking the size of";
 
 bool hasFullIdentity(const ICLData& data) {
   return data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
@@ -25,10 +27,21 @@ bool stepIs(const icl::ReplaceError& error, const char* step) {
 }
 
 // Writes `content` over the label named by `labelPath`, with `attributes`
-// (null: a new file's).
+// (null: a new file's). Content no reader would accept is refused with an
+// Error line and nothing is written.
 int writeLabelFile(EvDebug& log, const char* function, const std::string& labelPath,
                    const std::string& content, const struct stat* attributes, bool lockHeld,
                    icl::ReplaceError& error) {
+  if (content.size() > static_cast<size_t>(icl::kReaderSizeLimit)) {
+    error.step = kStepFull;
+    log.Error(function,
+              "Index cache label [%s] is full: it would grow to [%zu] bytes, over the limit of "
+              "[%d] bytes, listing [%d] access paths. It was left unchanged; remove access paths "
+              "that are no longer used to make room.",
+              labelPath.c_str(), content.size(), icl::kReaderSizeLimit,
+              icl::countAccessPathLines(content));
+    return -1;
+  }
   icl::ReplaceRequest request;
   request.directory = labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
   request.target = labelPath;
@@ -47,6 +60,7 @@ int writeLabelFile(EvDebug& log, const char* function, const std::string& labelP
 // The line that says which step failed, on what, and why.
 void logReplaceFailure(EvDebug& log, const char* function, const std::string& labelPath,
                        const icl::ReplaceError& error) {
+  if (stepIs(error, kStepFull)) return;  // said already
   if (error.targetReplaced) {
     log.Error(function,
               "Index cache label [%s] was replaced, but %s [%s] failed: [%s]. The change may not "
