@@ -109,6 +109,10 @@ int fillTemp(sys::UniqueFd& fd, const ReplaceRequest& request, const std::string
 
 std::string reservedTempPath(const std::string& target) { return target + ".tmp"; }
 
+bool removeStaleTemp(const std::string& target) {
+  return sys::calls().unlink(reservedTempPath(target).c_str()) == 0;
+}
+
 int replaceFileDurably(const ReplaceRequest& request, ReplaceError& error, ReplaceNotes& notes) {
   std::string tempPath;
   int created = createTemp(request, tempPath, error, notes);

@@ -50,6 +50,11 @@ struct ReplaceNotes {
 // The reserved temporary name for `target`.
 std::string reservedTempPath(const std::string& target);
 
+// For a caller that holds the writers' lock but writes nothing: removes the
+// reserved temporary file a writer that died left beside `target`. True when
+// one was removed; a failure is no error (the next write retries it).
+bool removeStaleTemp(const std::string& target);
+
 // 0 on success; -1 with `error` filled.
 int replaceFileDurably(const ReplaceRequest& request, ReplaceError& error, ReplaceNotes& notes);
 

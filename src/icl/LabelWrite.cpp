@@ -26,6 +26,11 @@ bool stepIs(const icl::ReplaceError& error, const char* step) {
   return strcmp(error.step, step) == 0;
 }
 
+void logStaleTempRemoved(EvDebug& log, const char* function, const std::string& labelPath) {
+  log.Debug(function, "Removed the temporary file [%s] left by an interrupted writer.",
+            icl::reservedTempPath(labelPath).c_str());
+}
+
 // Writes `content` over the label named by `labelPath`, with `attributes`
 // (null: a new file's). Content no reader would accept is refused with an
 // Error line and nothing is written.
@@ -50,10 +55,7 @@ int writeLabelFile(EvDebug& log, const char* function, const std::string& labelP
   request.reservedTemp = lockHeld;
   icl::ReplaceNotes notes;
   int result = icl::replaceFileDurably(request, error, notes);
-  if (notes.staleTempRemoved) {
-    log.Debug(function, "Removed the temporary file [%s] left by an interrupted writer.",
-              icl::reservedTempPath(labelPath).c_str());
-  }
+  if (notes.staleTempRemoved) logStaleTempRemoved(log, function, labelPath);
   return result;
 }
 
@@ -147,8 +149,14 @@ int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::Load
           "Warning! Timestamp info did not appear in original ICL file. Adding to the end of the "
           "new one.");
   }
+  // A change that changes no byte writes nothing: no new file, no new time.
+  const bool unchanged = loaded != nullptr && rewrite.text == loaded->bytes;
+  if (unchanged && lockHeld && icl::removeStaleTemp(iclPath)) {
+    logStaleTempRemoved(*this, kRewrite, iclPath);
+  }
   icl::ReplaceError error;
-  if (writeLabelFile(*this, kRewrite, iclPath, rewrite.text,
+  if (!unchanged &&
+      writeLabelFile(*this, kRewrite, iclPath, rewrite.text,
                      loaded != nullptr ? &loaded->opened : nullptr, lockHeld, error) != 0) {
     iclError = ICL_ERROR_FILE_WRITE;
     if (stepIs(error, "creating")) {
