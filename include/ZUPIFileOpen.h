@@ -68,6 +68,9 @@ class ICL_API ZUPITextFileOpen : public EvEvent {
   void MoveReadPtrToBeginning();
 
  private:
+  // What the two constructors that load do: `report` may be null.
+  ICL_INTERNAL ZUPITextFileOpen(const char* path, const char* mode, bool closeAfterLoad,
+                                icl::LoadReport* report);
   // The load behind reloadFile; fills `report` when it is not null.
   ICL_INTERNAL int load(bool closeAfterLoad, icl::LoadReport* report);
 

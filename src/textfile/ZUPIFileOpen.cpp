@@ -16,6 +16,13 @@ bool isTerminator(char c) { return c == '\0' || c == '\r' || c == '\n'; }
 }  // namespace
 
 ZUPITextFileOpen::ZUPITextFileOpen(const char* path, const char* openMode, bool closeAfterLoad)
+    : ZUPITextFileOpen(path, openMode, closeAfterLoad, nullptr) {}
+
+ZUPITextFileOpen::ZUPITextFileOpen(const char* path, icl::LoadReport& report)
+    : ZUPITextFileOpen(path, nullptr, true, &report) {}
+
+ZUPITextFileOpen::ZUPITextFileOpen(const char* path, const char* openMode, bool closeAfterLoad,
+                                   icl::LoadReport* report)
     : stream(-1),
       buffer(nullptr),
       fileLoaded(false),
@@ -34,24 +41,7 @@ ZUPITextFileOpen::ZUPITextFileOpen(const char* path, const char* openMode, bool 
   } else {
     strcpy(mode, requested);
   }
-  reloadFile(closeAfterLoad);
-}
-
-ZUPITextFileOpen::ZUPITextFileOpen(const char* path, icl::LoadReport& report)
-    : stream(-1),
-      buffer(nullptr),
-      fileLoaded(false),
-      streamOpen(false),
-      fileIOError(0),
-      readIndex(0),
-      fileSize(-1),
-      emptyLine{'\0'},
-      mode{},
-      maxFileSize(icl::kReaderSizeLimit),
-      fileName(path != nullptr ? path : ""),
-      modeTooLong(false) {
-  strcpy(mode, kDefaultMode);
-  load(true, &report);
+  load(closeAfterLoad, report);
 }
 
 ZUPITextFileOpen::ZUPITextFileOpen(const ZUPITextFileOpen& source)
