@@ -61,7 +61,12 @@ void failLabelCalls(int err, int pass, bool byDescriptor) {
 const std::pair<const char*, int (*)(ICLController&)> kOps[] = {
     {"update --allow-new", [](ICLController& c) { return c.UpdateICL(true); }},
     {"remove", [](ICLController& c) { return c.RemoveAccessPathIDfromICL(); }},
-    {"check", [](ICLController& c) { return c.CheckICL(); }}};
+    {"check", [](ICLController& c) { return c.CheckICL(); }},
+    {"rewrite of a copy read before", [](ICLController& c) {
+       ICLData read;
+       ++gPass;  // that read succeeds; the rewrite reads the label again for its attributes
+       return c.InternalReadDataFromICL(read) == 0 ? c.UpdateICLInternal(ICL_UPDATE_ADD) : 0;
+     }}};
 
 TEST(LabelSafety, ALabelThatCannotBeExaminedFailsTheOperationAndStays) {
   for (const auto& op : kOps) {
@@ -94,17 +99,17 @@ TEST(LabelSafety, ALabelThatCannotBeExaminedFailsTheOperationAndStays) {
 TEST(LabelSafety, AWriteThatCannotBeDoneKeepsTheLabelAndSaysWhy) {
   std::string full = kLabel;
   int listed = 2;
-  for (; full.size() < 65000 - 40; ++listed) {
+  for (; full.size() < 64900; ++listed) {
     full += "USED_BY_ACCESSPATHID: " + std::to_string(1000 + listed) + " #host\n";
   }
-  const std::string grown = std::to_string(full.size() + 32);  // + our own access path line
+  full += "#" + std::string(65001 - 32 - full.size() - 2, '-') + "\n";  // 32: our own line
   const struct {
     std::string label;
     int unlinkErr;  // of the stale temporary file's removal
     std::string why;
   } cases[] = {
-      {full, 0, "] is full: it would grow to [" + grown + "] bytes, over the limit of [65000] "
-                "bytes, listing [" + std::to_string(listed + 1) + "] access paths."},
+      {full, 0, "] is full: it would grow to [65001] bytes, over the limit of [65000] bytes, "
+                "listing [" + std::to_string(listed + 1) + "] access paths."},
       {kLabel, EIO, "] left unchanged: removing the stale temporary file ["},
   };
   for (const auto& c : cases) {
@@ -126,13 +131,17 @@ TEST(LabelSafety, AWriteThatCannotBeDoneKeepsTheLabelAndSaysWhy) {
     EXPECT_NE(errors[0].message.find(c.why), std::string::npos) << errors[0].message;
   }
 
-  // One already too long for any reader is not traded for a label of one path.
+  // One byte shorter, it may grow to exactly the limit. One already too long
+  // for any reader is not traded for a label of one path.
   TempDir dir;
-  full += std::string(65001 - full.size(), '#');
-  writeFile(dir.file("icl_label.txt"), full);
   ICLController controller("hostC", dir.path().c_str());
   controller.SetICLData(kCaller);
   LogCapture quiet;
+  writeFile(dir.file("icl_label.txt"), full.substr(0, full.size() - 2) + "\n");
+  EXPECT_EQ(controller.UpdateICL(false), 0);
+  EXPECT_EQ(readFile(dir.file("icl_label.txt")).size(), 65000u);
+  full += std::string(65001 - full.size(), '#');
+  writeFile(dir.file("icl_label.txt"), full);
   EXPECT_EQ(controller.UpdateICL(true), -1);
   EXPECT_EQ(controller.GetICLError(), ICL_ERROR_FILE_INVALID);
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), full);
