@@ -29,6 +29,9 @@
 #include "ICLExport.h"
 
 class ZUPITextFileOpen;
+namespace icl {
+struct LoadReport;
+}
 
 // The identity a label records. 0 in a field means unset.
 struct ICLData {
@@ -121,14 +124,60 @@ class ICL_API ICLController : public EvEvent {
   bool verifyICL(ICLData expected, ICLData found, bool compareTimeStampMarker);
 
   // --- Writing and updating a label --------------------------------------
+  // What a caller can rely on.
+  //
   // Every change replaces the label whole: the new text goes to a temporary
-  // file beside it, is synced, and is renamed over the label, so readers
-  // see the old or the new label, never a partial one, and a failed write
-  // leaves the old label as it was (ICL_ERROR_FILE_WRITE). Writers take an
-  // exclusive lock on "icl_label.lock" beside the label and read the label
-  // afresh under it, so concurrent changes from any host are never lost;
-  // one that cannot get the lock within 30 seconds fails with
-  // ICL_ERROR_FILE_LOCK. Readers take no lock.
+  // file beside it ("icl_label.txt.tmp" under the lock), is synced, and is
+  // renamed over the label; then the directory is synced. Readers on any
+  // host see the old label or the new one, never a partial one. Writers
+  // take an exclusive lock on "icl_label.lock" beside the label and read the
+  // label afresh under it, so a change another writer made is never undone.
+  // Readers take no lock and never wait.
+  //
+  // Only "does not exist" (ENOENT) makes a label absent. A label that
+  // cannot be examined, opened or read (EIO, EACCES, ESTALE, ...) fails the
+  // operation with ICL_ERROR_FILE_READ and an Error line with the reason,
+  // and is never replaced by a new one. A new label replaces only a file
+  // that is absent, or that was read whole but lacks a required key.
+  //
+  // A rewrite keeps the label's permission bits, owner and group, taken from
+  // the descriptor the label was read through. A process refused a change
+  // of owner (EPERM: an unprivileged one) writes the label as its own, with
+  // the label's group where it may; any other failure to read or set them
+  // fails the rewrite. A new label gets 0666 less the umask.
+  //
+  // A change that changes no byte (removing an access path the label does
+  // not list, refreshing a line that is already as asked) succeeds without
+  // writing: same file, same time, also on a read-only directory.
+  //
+  // On disk after each outcome:
+  //  - 0: the label as asked, durable.
+  //  - -1, ICL_ERROR_FILE_READ, ICL_ERROR_MISMATCH, ICL_ERROR_FILE_INVALID,
+  //    ICL_ERROR_NEW_LABEL_NOT_ALLOWED, ICL_ERROR_FILE_LOCK, and any other
+  //    failure before the rename: the label byte for byte as it was. This
+  //    holds also when the label would grow beyond the 65,000 bytes a reader
+  //    accepts (ICL_ERROR_FILE_WRITE, "is full"), and when the label on disk
+  //    is already that large (UpdateICL(true) fails and keeps it: a new label
+  //    would drop every access path it lists).
+  //  - -1 with ICL_ERROR_FILE_WRITE and an Error line "Index cache label [...]
+  //    was replaced, but syncing the directory [...] failed" (or opening or
+  //    closing it): the NEW label is in place, but a power failure may still
+  //    bring back the old one. Do not retry blindly; read what stands.
+  //  - A temporary file is left only where removing it failed too; the next
+  //    writer under the lock removes it.
+  //
+  // Locking: a writer waits at most 30 seconds for the lock
+  // (ICL_ERROR_FILE_LOCK). Where the file system refuses record locks, the
+  // label is changed WITHOUT a lock (a Debug line says so), and two hosts
+  // changing it at once may undo each other's change. Where this process
+  // cannot create or open the lock file and could not write the directory
+  // either (a read-only file system, a directory of another user), it goes
+  // on unlocked: it can change nothing, but it can read, and a change that
+  // changes nothing succeeds. Where it may write the directory but not open
+  // an existing lock file, it fails with ICL_ERROR_FILE_LOCK rather than
+  // change the label unlocked. A new lock file takes the directory's group
+  // and its permission bits less the execute bits (0755: 0644, 0775: 0664,
+  // 0777: 0666), whatever the umask.
 
   // Writes a new label for the identity set with SetICLData (all four
   // values non-zero), listing only the caller's access path.
@@ -136,9 +185,11 @@ class ICL_API ICLController : public EvEvent {
   // Rewrites the label from the text the last read on this controller
   // loaded: ICL_UPDATE_ADD stamps the controller's marker (unless it is 0)
   // and adds or refreshes the caller's access path line; ICL_UPDATE_REMOVE
-  // drops that line. Takes the writers' lock but does not read again: a
-  // change made since that read is overwritten, so callers normally use the
-  // operations below, which read under the lock.
+  // drops that line. Takes the writers' lock but does not read the label's
+  // lines again: a change made since that read is overwritten, so callers
+  // normally use the operations below, which read under the lock. The owner
+  // and mode come from the label as it stands (ICL_ERROR_FILE_READ when it
+  // cannot be read; a label that vanished is written anew).
   int UpdateICLInternal(TUpdateMode mode);
   // Reads and checks the label, then adds the caller's access path; writes
   // a new label when there is none or it is invalid, if allowed.
@@ -167,11 +218,20 @@ class ICL_API ICLController : public EvEvent {
   char hostName[256];
   const char* description;  // not owned
 
+  // The label is loaded in this one place: a new reader in iclFile, and in
+  // `loaded` what the load saw (errno of a failure, the attributes of the
+  // descriptor read through, the bytes) for the rewrite that follows.
+  ICL_INTERNAL int loadLabel(icl::LoadReport& loaded);
+  // InternalReadDataFromICL, keeping what the load saw.
+  ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded);
+  // The last load failed only because the label exceeds the reader's limit.
+  ICL_INTERNAL bool labelRefusedForItsSize();
   // Writing steps, run while the writers' lock is taken: `guarded` says a
   // write is safe now, `lockHeld` that the lock (not a refusal of locks by
-  // the file system) makes it so.
+  // the file system) makes it so. `loaded` is the load the rewrite starts
+  // from; null when no label stands there.
   ICL_INTERNAL int writeNewLabel(bool guarded, bool lockHeld);
-  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld);
+  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::LoadReport* loaded);
 };
 
 // A copy of `path` with every backslash turned into a slash; nothing else

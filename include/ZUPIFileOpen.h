@@ -14,11 +14,14 @@
 //
 // Load failures are reported through isFileOpen() and getFileIOError():
 //   0  no error
-//   2  stat failed: the file counts as not existing
-//   3  no memory for the text, the file could not be opened, is not a regular
-//      file, the mode is invalid or too long, or fewer bytes than its size
-//      could be read
+//   2  the file does not exist: stat said ENOENT (or ENOTDIR, a path
+//      component is no directory); nothing else counts as absent
+//   3  the file could not be examined (stat or fstat failed with another
+//      errno), opened or read whole; it is not a regular file; no memory for
+//      the text; or the mode is invalid or too long
 //   4  the file is larger than the size limit (65000 bytes by default)
+// Each failure writes one line; a failed system call adds an Error line
+// "Could not load the file [path]: <call> failed: [<strerror>]".
 
 #include <stdint.h>
 
@@ -27,11 +30,18 @@
 #include "EvEvent.h"
 #include "ICLExport.h"
 
+namespace icl {
+struct LoadReport;
+}
+
 class ICL_API ZUPITextFileOpen : public EvEvent {
  public:
   // Loads `path` (see reloadFile). `mode` is an fopen mode of at most 9
   // characters, "rb" when null; "r+b" also proves the file can be written.
   ZUPITextFileOpen(const char* path, const char* mode, bool closeAfterLoad);
+  // Internal, for the label's loader: loads `path` as (path, nullptr, true)
+  // does and tells `report` what the load saw.
+  ICL_INTERNAL ZUPITextFileOpen(const char* path, icl::LoadReport& report);
   // A deep copy of the loaded text, reading from the first line, with the
   // default size limit and no open descriptor.
   ZUPITextFileOpen(const ZUPITextFileOpen& source);
@@ -58,6 +68,12 @@ class ICL_API ZUPITextFileOpen : public EvEvent {
   void MoveReadPtrToBeginning();
 
  private:
+  // What the two constructors that load do: `report` may be null.
+  ICL_INTERNAL ZUPITextFileOpen(const char* path, const char* mode, bool closeAfterLoad,
+                                icl::LoadReport* report);
+  // The load behind reloadFile; fills `report` when it is not null.
+  ICL_INTERNAL int load(bool closeAfterLoad, icl::LoadReport* report);
+
   // The descriptor the file is open on during a load; meaningful only while
   // streamOpen is true. Reads go through the library's file-system seam.
   int stream;

@@ -96,6 +96,9 @@ LogLine notReopened(const std::string& scratch) {
                    "open failed to open the test file for read/write to do the file lock test. "
                    "File [" + scratch + "] ");
 }
+LogLine failedCall(const std::string& scratch, const std::string& step, const std::string& why) {
+  return errorLine(kProbe, "Test file [" + scratch + "]: " + step + " failed: [" + why + "]");
+}
 LogLine labelNotOpened(const std::string& label) {
   return debugLine(kProbe, "fopen failed to open the existing ICL file for writing. ICL file: [" +
                                label + "] ");
@@ -240,7 +243,8 @@ TEST(CapabilityTest, FailuresBeforeTheReadBackCarryTheirCodeAndLines) {
         errorLine(kProbe, "Could not create directory: [" + base + "/made/here]")}},
       {"location is a regular file", base + "/plain", false, ICL_ERROR_FILE_WRITE, 0x23000239,
        {debugLine(kExists, "Path - [" + base + "/plain] Not Found"),
-        notOpenedForWriting(base + "/plain/test_rdwrite.txt")}},
+        notOpenedForWriting(base + "/plain/test_rdwrite.txt"),
+        failedCall(base + "/plain/test_rdwrite.txt", "creating", "Not a directory")}},
   };
   for (const EarlyFailure& c : cases) {
     SCOPED_TRACE(c.name);
@@ -296,7 +300,9 @@ TEST(CapabilityTest, AReadOnlyLabelFailsForAUserWhoCannotWriteIt) {
   const std::string label = cache + "/icl_label.txt";
   writeFile(label, kLabelBytes, 0444);
   const std::vector<LogLine> expected = {
-      errorLine(kLoad, "fopen() failed to open the file [" + label + "]."), labelNotOpened(label)};
+      errorLine(kLoad, "fopen() failed to open the file [" + label + "]."),
+      errorLine(kLoad, "Could not load the file [" + label + "]: open() failed: [Permission denied]"),
+      labelNotOpened(label)};
   int rc = runUnprivileged([&]() -> int {
     if (access(cache.c_str(), W_OK | X_OK) != 0) return 253;
     Outcome out = runProbe(cache);
@@ -531,57 +537,62 @@ TEST(CapabilityTest, EveryRefusedCallFailsItsStepWithItsCodeAndLine) {
   const char* sentence = kScratchBytes.c_str();
   const FaultCase cases[] = {
       {"create refused", SysOp::Open, 1, EACCES, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
-       {notOpenedForWriting(scratch)}, nullptr},
+       {notOpenedForWriting(scratch), failedCall(scratch, "creating", "Permission denied")},
+       nullptr},
       {"new file cannot be examined", SysOp::Fstat, 1, EIO, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
-       {notOpenedForWriting(scratch)}, ""},
+       {notOpenedForWriting(scratch), failedCall(scratch, "examining", "Input/output error")},
+       nullptr},
       {"file cannot be emptied", SysOp::Ftruncate, 1, EIO, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
-       {notOpenedForWriting(scratch)}, ""},
+       {notOpenedForWriting(scratch), failedCall(scratch, "emptying", "Input/output error")},
+       nullptr},
       {"disk full while writing", SysOp::Write, 1, ENOSPC, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
-       {notWritten(scratch)}, ""},
+       {notWritten(scratch), failedCall(scratch, "writing", "No space left on device")}, nullptr},
       {"close reports an error", SysOp::Close, 1, EIO, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
-       {notWritten(scratch)}, sentence},
+       {notWritten(scratch), failedCall(scratch, "closing", "Input/output error")}, nullptr},
       {"read-back refused", SysOp::Open, readBackOpen, EACCES, -1, ICL_ERROR_FILE_WRITE, 0x23000239,
        {errorLine(kLoad, "fopen() failed to open the file [" + scratch + "]."),
+        errorLine(kLoad,
+                  "Could not load the file [" + scratch + "]: open() failed: [Permission denied]"),
         notReadBack(scratch)},
-       sentence},
+       nullptr},
       {"read/write open refused", SysOp::Open, lockOpen, EACCES, -1, ICL_ERROR_FILE_WRITE,
-       0x23000239, {notReopened(scratch)}, sentence},
+       0x23000239, {notReopened(scratch)}, nullptr},
       {"lock: EINVAL", SysOp::FcntlLock, 1, EINVAL, -1, ICL_ERROR_LOCK_NOT_SUPPORTED, 0x23000261,
        {errorLine(kProbe,
                   "fcntl() failed to establish a file lock - file locks are not supported in the "
                   "path specified for the index cache.")},
-       sentence},
+       nullptr},
       {"lock: EINTR", SysOp::FcntlLock, 1, EINTR, -1, ICL_ERROR_FILE_LOCK, 0x23000260,
        {errorLine(kProbe, "fcntl ()failed to establish a file lock. File [" + scratch + "]")},
-       sentence},
+       nullptr},
       {"lock: EAGAIN", SysOp::FcntlLock, 1, EAGAIN, -1, ICL_ERROR_FILE_LOCK, 0x23000260,
        {errorLine(kProbe, "fcntl ()failed to establish a file lock. File [" + scratch + "]")},
-       sentence},
+       nullptr},
       {"lock: ENOLCK", SysOp::FcntlLock, 1, ENOLCK, -1, ICL_ERROR_FILE_LOCK, 0x23000260,
        {errorLine(kProbe,
                   "Unknown fcntl error [37] returned while checking for file locking "
                   "capabilities.")},
-       sentence},
+       nullptr},
       {"unlock refused: only logged", SysOp::FcntlLock, 2, EBADF, 0, ICL_ERROR_NONE, 0,
        {debugLine(kProbe, "fcntl failed to release a file lock"), labelMissing(label)}, nullptr},
       {"owner cannot be read: EIO", SysOp::Fstat, ownerFstat, EIO, -1, ICL_ERROR_CHOWN, 15,
        {errorLine(kProbe, "stat() for " + scratch + " failed"),
         errorLine(kProbe,
                   "Error [5] returned by stat while checking for file chown capabilities.")},
-       sentence},
+       nullptr},
       {"owner cannot be read: ENOENT", SysOp::Fstat, ownerFstat, ENOENT, -1, ICL_ERROR_CHOWN, 15,
        {errorLine(kProbe, "File " + scratch + " does not exist"),
         errorLine(kProbe,
                   "Error [2] returned by stat while checking for file chown capabilities.")},
-       sentence},
+       nullptr},
       {"chown refused", SysOp::Fchown, 1, EPERM, -1, ICL_ERROR_CHOWN, 15,
        {errorLine(kProbe,
                   "Error [1] returned while checking for file chown capabilities by stetting GUID "
                   "[" + gid + "] and UID [" + uid + "] for [" + scratch + "].")},
-       sentence},
+       nullptr},
       {"chmod refused", SysOp::Fchmod, 1, EPERM, -1, ICL_ERROR_CHMOD, 0x23000261,
        {errorLine(kProbe, "Error [1] returned while checking for file chmod capabilities.")},
-       sentence},
+       nullptr},
       {"remove refused: only logged", SysOp::Unlink, 1, EBUSY, 0, ICL_ERROR_NONE, 0,
        {debugLine(kProbe, "Failed to remove [" + scratch + "], errno [16]"), labelMissing(label)},
        sentence},
@@ -631,7 +642,7 @@ TEST(CapabilityTest, AReadBackThatDiffersFromTheSentenceFails) {
   EXPECT_EQ(out.rc, -1);
   EXPECT_EQ(out.error, ICL_ERROR_FILE_WRITE);
   EXPECT_EQ(out.log, std::vector<LogLine>{notWritten(scratch)});
-  EXPECT_EQ(readFile(scratch), "t" + kScratchBytes.substr(1));
+  EXPECT_FALSE(fileExists(scratch)) << "a failed test removes its scratch file";
 }
 
 TEST(CapabilityTest, AFullFileSystemFailsTheWriteStep) {
@@ -656,7 +667,11 @@ TEST(CapabilityTest, AFullFileSystemFailsTheWriteStep) {
     close(fd);
     Outcome out = runProbe(mnt);
     if (out.rc != -1 || out.error != ICL_ERROR_FILE_WRITE) return 1;
-    if (out.log != std::vector<LogLine>{notWritten(scratch)}) return 2;
+    if (out.log != std::vector<LogLine>{notWritten(scratch),
+                                        failedCall(scratch, "writing", "No space left on device")}) {
+      return 2;
+    }
+    if (fileExists(scratch)) return 3;
     return 0;
   });
   if (rc == kNoUnshare) GTEST_SKIP() << "unshare(CLONE_NEWNS) refused";

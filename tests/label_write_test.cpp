@@ -352,15 +352,16 @@ TEST(UpdateICL, DecidesBetweenRewriteNewLabelAndFailure) {
         debugLine(kUpdate, "Ignoring previous ICL error as we are updating the ICL"),
         debugLine(kWriteNew, "New ICL file was written successfully. Pool=[3], Cache=[7], "
                              "Timestamp=[77].")}},
-      {"label over the size limit is replaced", bigLabel.c_str(), kIdentity, true, 0,
-       ICL_ERROR_NONE, kNewLabel12.c_str(),
+      {"label over the size limit is kept: a new one would drop every access path",
+       bigLabel.c_str(), kIdentity, true, -1, ICL_ERROR_FILE_INVALID, nullptr,
        {debugLine(kUpdate, kUpdateStarted),
         errorLine("ZUPITextFileOpen::reloadFile",
                   "File length exceeded the maximum file size supported by API."),
         errorLine("ICLController::InternalReadDataFromICL", "ICL file is not opened. Error code: [7]."),
-        debugLine(kUpdate, "Ignoring previous ICL error as we are updating the ICL"),
-        debugLine(kWriteNew, "New ICL file was written successfully. Pool=[3], Cache=[7], "
-                             "Timestamp=[77].")}},
+        errorLine(kUpdate, "Index cache label [DIR/icl_label.txt] is larger than the [65000] bytes "
+                           "a label may hold, so it cannot be read; it is not replaced by a new "
+                           "label, which would drop every access path it lists. Trim it to the "
+                           "access paths in use, or move it aside, then try again.")}},
       {"a newer marker is stamped in", matching.c_str(), {3, 7, 200, 12}, false, 0,
        ICL_ERROR_NONE,
        "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\nINDEXCACHETIMESTAMPMARKER = 200\n"

@@ -240,8 +240,11 @@ TEST(TextFileReader, OpenAndReadErrorsAreCode3AndEintrIsRetried) {
     LogCapture log;
     ZUPITextFileOpen reader(path.c_str(), "r+b", true);
     EXPECT_EQ(reader.getFileIOError(), 3);
-    EXPECT_EQ(log.lines(), std::vector<LogLine>{
-                               errorLine(kLoad, "fopen() failed to open the file [" + path + "].")});
+    EXPECT_EQ(log.lines(),
+              (std::vector<LogLine>{
+                  errorLine(kLoad, "fopen() failed to open the file [" + path + "]."),
+                  errorLine(kLoad, "Could not load the file [" + path +
+                                       "]: open() failed: [Permission denied]")}));
   }
   {
     FaultInjector faults;
@@ -249,8 +252,11 @@ TEST(TextFileReader, OpenAndReadErrorsAreCode3AndEintrIsRetried) {
     LogCapture log;
     ZUPITextFileOpen reader(path.c_str(), nullptr, true);
     EXPECT_EQ(reader.getFileIOError(), 3);
-    EXPECT_EQ(log.lines(), std::vector<LogLine>{errorLine(
-                               kLoad, "Failed to read the entire file [" + path + "].")});
+    EXPECT_EQ(log.lines(),
+              (std::vector<LogLine>{
+                  errorLine(kLoad, "Failed to read the entire file [" + path + "]."),
+                  errorLine(kLoad, "Could not load the file [" + path +
+                                       "]: read() failed: [Input/output error]")}));
     EXPECT_EQ(faults.calls(SysOp::Close), 1) << "the descriptor is closed after a failed read";
   }
   {

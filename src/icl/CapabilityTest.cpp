@@ -14,18 +14,43 @@
 
 namespace {
 
+const char* const kFunction = "ICLController::canFilesBeCreatedInDirectory";
 const char* const kTestSentence =
     "This is a write test to see if the index cache directory is valid.";
+
+// Removes the scratch file when the test fails once the file is its own.
+class ScratchCleanup {
+ public:
+  ScratchCleanup(EvDebug& log, const char* path) : log_(log), path_(path) {}
+  ~ScratchCleanup() {
+    if (!armed_) return;
+    int err = icl::removeScratchFile(path_, identity_);
+    if (err != 0) log_.Debug(kFunction, "Failed to remove [%s], errno [%d]", path_, err);
+  }
+  ScratchCleanup(const ScratchCleanup&) = delete;
+  ScratchCleanup& operator=(const ScratchCleanup&) = delete;
+
+  void arm(const icl::ScratchIdentity& identity) {
+    identity_ = identity;
+    armed_ = true;
+  }
+  void disarm() { armed_ = false; }
+
+ private:
+  EvDebug& log_;
+  const char* path_;
+  icl::ScratchIdentity identity_;
+  bool armed_ = false;
+};
 
 }  // namespace
 
 // Proves on a scratch file that the index cache directory supports what an
 // index cache needs: create, write, read back, record lock, chown, chmod,
 // remove, and an existing label opened for update. Creates the directory
-// first when it is missing. Every failure returns -1 at once and leaves the
-// scratch file as it then is; the label is never written.
+// first when it is missing. Every failure returns -1 at once and removes the
+// scratch file once the test made it its own; the label is never written.
 int ICLController::canFilesBeCreatedInDirectory() {
-  static const char* const kFunction = "ICLController::canFilesBeCreatedInDirectory";
   iclError = ICL_ERROR_NONE;
 
   bool exists = false;
@@ -62,19 +87,33 @@ int ICLController::canFilesBeCreatedInDirectory() {
           path);
     return -1;
   };
+  auto logFailedStep = [this, scratchPath](const icl::ScratchFailure& failure) {
+    if (failure.step == nullptr) return;
+    Error(kFunction, "Test file [%s]: %s failed: [%s]", scratchPath, failure.step,
+          strerror(failure.err));
+  };
+  ScratchCleanup cleanup(*this, scratchPath);
   icl::ScratchIdentity identity;
-  switch (icl::writeScratchFile(scratchPath, std::string(kTestSentence) + "\n", identity)) {
+  icl::ScratchFailure failure;
+  const icl::ScratchWrite written =
+      icl::writeScratchFile(scratchPath, std::string(kTestSentence) + "\n", identity, failure);
+  if (written != icl::ScratchWrite::kNotOpened) cleanup.arm(identity);
+  switch (written) {
     case icl::ScratchWrite::kWritten:
       break;
     case icl::ScratchWrite::kNotOpened:
+    case icl::ScratchWrite::kNotEmptied:
       iclError = ICL_ERROR_FILE_WRITE;
       Error(kFunction,
             "fopen() failed to open the file for writing. [%s] Index cache label could not be "
             "written.",
             scratchPath);
+      logFailedStep(failure);
       return -1;
     case icl::ScratchWrite::kNotWritten:
-      return failNotWrittenWhole(scratchPath);
+      failNotWrittenWhole(scratchPath);
+      logFailedStep(failure);
+      return -1;
   }
 
   ZUPITextFileOpen readBack(scratchPath, nullptr, true);
@@ -161,6 +200,7 @@ int ICLController::canFilesBeCreatedInDirectory() {
     return -1;
   }
   fd.close();  // nothing was written through it, so its result tells nothing
+  cleanup.disarm();
 
   // By name: unlink removes a link planted there, never what it points to.
   if (icl::sys::calls().unlink(scratchPath) != 0) {

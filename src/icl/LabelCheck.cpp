@@ -1,5 +1,6 @@
 #include "ICLRoutines.h"
 #include "WriterLock.h"
+#include "textfile/LoadReport.h"
 
 namespace {
 const char* const kCheck = "ICLController::CheckICL";
@@ -24,13 +25,14 @@ int ICLController::CheckICL() {
                                  [this, compareMarker](const icl::WriterLockState& lock) {
     // Another writer may have changed the label since the read above.
     ICLData current = {0, 0, 0, 0};
-    if (InternalReadDataFromICL(current) != 0) return -1;
+    icl::LoadReport loaded;
+    if (readLabel(current, loaded) != 0) return -1;
     if (!lock.guarded) return icl::kRetryUnderLock;
     if (!verifyICL(iclData, current, compareMarker)) {
       iclError = ICL_ERROR_MISMATCH;
       return -1;
     }
     if (current.accessPathID != 0) return 0;
-    return rewriteLabel(ICL_UPDATE_ADD, lock.held);
+    return rewriteLabel(ICL_UPDATE_ADD, lock.held, &loaded);
   });
 }

@@ -28,15 +28,20 @@ std::string uniqueTempPath(const std::string& target) {
          std::to_string(sequence.fetch_add(1));
 }
 
-// Gives the new file the old one's owner, group and permission bits. The
-// owner may only be kept by a privileged process; that is not an error.
+// Gives the new file the old one's owner, group and permission bits. Only a
+// privileged process may give a file away: EPERM there is no error, the file
+// keeps our owner and takes the group if we may. Any other failure is one.
 int copyAttributes(int fd, const struct stat& old, const std::string& tempPath,
                    ReplaceError& error) {
   struct stat now;
   if (sys::calls().fstat(fd, &now) != 0) return fail(error, "examining", tempPath, errno);
   if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
     if (sys::calls().fchown(fd, old.st_uid, old.st_gid) != 0) {
-      sys::calls().fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+      if (errno != EPERM) return fail(error, "setting the owner of", tempPath, errno);
+      if (now.st_gid != old.st_gid &&
+          sys::calls().fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 && errno != EPERM) {
+        return fail(error, "setting the group of", tempPath, errno);
+      }
     }
   }
   // After the chown, which may clear set-id bits.
@@ -85,9 +90,12 @@ int syncDirectory(const std::string& directory, ReplaceError& error) {
 }
 
 // Writes, syncs and closes the temporary file; closes it on every path.
-int fillTemp(sys::UniqueFd& fd, const ReplaceRequest& request, const struct stat* old,
-             const std::string& tempPath, ReplaceError& error) {
-  if (old != nullptr && copyAttributes(fd.get(), *old, tempPath, error) != 0) return -1;
+int fillTemp(sys::UniqueFd& fd, const ReplaceRequest& request, const std::string& tempPath,
+             ReplaceError& error) {
+  if (request.attributes != nullptr &&
+      copyAttributes(fd.get(), *request.attributes, tempPath, error) != 0) {
+    return -1;
+  }
   if (sys::writeFull(fd.get(), request.content->data(), request.content->size()) != 0) {
     return fail(error, "writing", tempPath, errno);
   }
@@ -101,16 +109,16 @@ int fillTemp(sys::UniqueFd& fd, const ReplaceRequest& request, const struct stat
 
 std::string reservedTempPath(const std::string& target) { return target + ".tmp"; }
 
-int replaceFileDurably(const ReplaceRequest& request, ReplaceError& error, ReplaceNotes& notes) {
-  struct stat old;
-  bool haveOld = request.keepAttributes && sys::calls().stat(request.target.c_str(), &old) == 0 &&
-                 S_ISREG(old.st_mode);
+bool removeStaleTemp(const std::string& target) {
+  return sys::calls().unlink(reservedTempPath(target).c_str()) == 0;
+}
 
+int replaceFileDurably(const ReplaceRequest& request, ReplaceError& error, ReplaceNotes& notes) {
   std::string tempPath;
   int created = createTemp(request, tempPath, error, notes);
   if (created < 0) return -1;
   sys::UniqueFd fd(created);
-  if (fillTemp(fd, request, haveOld ? &old : nullptr, tempPath, error) != 0) {
+  if (fillTemp(fd, request, tempPath, error) != 0) {
     fd.close();
     sys::calls().unlink(tempPath.c_str());
     return -1;

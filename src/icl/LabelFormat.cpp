@@ -145,6 +145,20 @@ std::string accessPathLine(int32_t accessPathID, const char* hostName) {
   return line;
 }
 
+int countAccessPathLines(const std::string& text) {
+  static const char kAccessPathKey[] = "USED_BY_ACCESSPATHID:";
+  int count = 0;
+  char normalised[kNormalisedLineSize];
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    sanitizeString(normalised, text.substr(start, end - start).c_str(), kNormalisedLineSize);
+    if (startsWith(normalised, kAccessPathKey)) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
 std::string renderNewLabel(const ICLData& data, const char* hostName, const char* description) {
   std::string label =
       "# INDEX CACHE LABEL FILE\n"

@@ -76,6 +76,9 @@ std::string markerLine(int64_t marker);
 // "USED_BY_ACCESSPATHID: <id> #<host>\n"
 std::string accessPathLine(int32_t accessPathID, const char* hostName);
 
+// How many lines of `text` are access path lines (of any id).
+int countAccessPathLines(const std::string& text);
+
 // The fifteen lines of a new label for `data`, listing only its access path.
 std::string renderNewLabel(const ICLData& data, const char* hostName, const char* description);
 

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,6 +27,33 @@ bool lockRefusedByFileSystem(int err) {
   return err == EINVAL || err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP;
 }
 
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether this process could create or replace files in `directory`. Only a
+// clear refusal counts as no; an error that says nothing counts as yes.
+bool directoryWritable(const std::string& directory) {
+  if (sys::calls().access(directory.c_str(), W_OK) == 0) return true;
+  return !(errno == EACCES || errno == EPERM || errno == EROFS);
+}
+
+// Those who may replace the label are those who may write the directory:
+// a new lock file takes the directory's group and its permission bits less
+// the execute bits, whatever the umask. Returns 0, or the errno of a step
+// that failed (the lock works all the same, but others may be refused).
+int giveDirectoryPermissions(int fd, const struct stat& file, const struct stat& dir) {
+  int err = 0;
+  if (file.st_gid != dir.st_gid &&
+      sys::calls().fchown(fd, static_cast<uid_t>(-1), dir.st_gid) != 0 && errno != EPERM) {
+    err = errno;  // EPERM: not a member of that group, which then keeps ours
+  }
+  if (sys::calls().fchmod(fd, dir.st_mode & 0666) != 0) err = errno;
+  return err;
+}
+
 }  // namespace
 
 std::chrono::milliseconds labelLockWaitLimit() {
@@ -38,18 +66,28 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   release();
   err = 0;
   const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  int fd = sys::openRetry(lockPath.c_str(), flags | O_CREAT | O_EXCL, 0666);
-  if (fd >= 0) {
-    // Every user of every host must be able to lock it, whatever our umask.
-    // Best effort: a lock file others cannot open only costs them the lock.
-    sys::calls().fchmod(fd, 0666);
-  } else if (errno == EEXIST) {
-    fd = sys::openRetry(lockPath.c_str(), flags);
+  const std::string directory = directoryOf(lockPath);
+  struct stat dir = {};
+  bool created = false;
+  int fd = sys::openRetry(lockPath.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    if (sys::calls().stat(directory.c_str(), &dir) != 0) {
+      err = errno;
+      return err == ENOENT || err == ENOTDIR ? LockResult::NoDirectory : LockResult::Failed;
+    }
+    fd = sys::openRetry(lockPath.c_str(), flags | O_CREAT | O_EXCL, dir.st_mode & 0666);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = sys::openRetry(lockPath.c_str(), flags);
   }
   if (fd < 0) {
     err = errno;
     if (err == ENOENT || err == ENOTDIR) return LockResult::NoDirectory;
-    if (err == EACCES || err == EPERM || err == EROFS) return LockResult::NoAccess;
+    if (err == EROFS) return LockResult::NoAccess;
+    if (err == EACCES || err == EPERM) {
+      // A lock file we may not open, in a directory we may write: going on
+      // unlocked could undo a change another writer makes under the lock.
+      return directoryWritable(directory) ? LockResult::Refused : LockResult::NoAccess;
+    }
     return LockResult::Failed;
   }
   fd_ = sys::UniqueFd(fd);
@@ -63,8 +101,13 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
     fd_.close();
     return LockResult::Failed;
   }
+  const int modeErr = created ? giveDirectoryPermissions(fd, st, dir) : 0;
   LockResult result = lockOpenFile(err);
-  if (result != LockResult::Held) release();
+  if (result != LockResult::Held) {
+    release();
+  } else {
+    err = modeErr;
+  }
   return result;
 }
 

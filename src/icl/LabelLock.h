@@ -25,7 +25,14 @@ enum class LockResult {
   Held,          // the lock is ours until release() or destruction
   NotSupported,  // the file system refuses record locks (err says why)
   NoDirectory,   // the directory does not exist (ENOENT, ENOTDIR)
-  NoAccess,      // the lock file cannot be created or opened for writing
+  // The lock file cannot be created or opened for writing, and this process
+  // could not change the label either (a read-only file system, or a
+  // directory it may not write): going on unlocked risks nothing.
+  NoAccess,
+  // The lock file exists but this process may not open it for writing,
+  // although it may write the directory: a change without the lock could
+  // undo another writer's.
+  Refused,
   TimedOut,      // another writer held it for the whole wait limit
   Failed,        // anything else: a link or a non-file at the name, ...
 };
@@ -37,10 +44,13 @@ class LabelLock {
   LabelLock(const LabelLock&) = delete;
   LabelLock& operator=(const LabelLock&) = delete;
 
-  // Opens `lockPath` (creating it, mode 0666, if needed; never through a
-  // link) and waits at most labelLockWaitLimit() for the exclusive lock.
-  // `err` is the errno behind any result but Held and TimedOut (0 when the
-  // name is not a regular file).
+  // Opens `lockPath` (never through a link), creating it if needed with the
+  // directory's group and its permission bits less the execute bits (0755
+  // gives 0644, 0775 gives 0664, 0777 gives 0666; the umask does not apply),
+  // and waits at most labelLockWaitLimit() for the exclusive lock. `err` is
+  // the errno behind any result but Held and TimedOut (0 when the name is not
+  // a regular file); with Held, that of a failure to give a new lock file its
+  // group or mode (the lock is held all the same), else 0.
   LockResult acquire(const std::string& lockPath, int& err);
   void release();
   bool held() const { return fd_.valid(); }

@@ -1,18 +1,21 @@
+#include <errno.h>
+
 #include <new>
 
 #include "ICLRoutines.h"
 #include "LabelFormat.h"
 #include "LabelRetry.h"
 #include "ZUPIFileOpen.h"
+#include "textfile/LoadReport.h"
 
 namespace {
 
 // The reader's load codes, as the label's error codes.
 TICLError labelErrorForLoadCode(int code) {
   switch (code) {
-    case 2:
+    case icl::kLoadCodeMissing:
       return ICL_ERROR_FILE_NOT_FOUND;
-    case 4:
+    case icl::kLoadCodeTooLarge:
       return ICL_ERROR_FILE_INVALID;
     default:
       return ICL_ERROR_FILE_READ;
@@ -44,18 +47,33 @@ int ICLController::extractICLInfoFromFile(ICLData& data, ZUPITextFileOpen& file)
 }
 
 int ICLController::InternalReadDataFromICL(ICLData& data) {
-  static const char* const kFunction = "ICLController::InternalReadDataFromICL";
+  icl::LoadReport loaded;
+  return readLabel(data, loaded);
+}
+
+int ICLController::readLabel(ICLData& data, icl::LoadReport& loaded) {
   if (ConstructICLPath() != 0) return -1;
+  if (loadLabel(loaded) != 0) return -1;
+  ICLData found = {0, 0, 0, 0};
+  if (extractICLInfoFromFile(found, *iclFile) != 0) return -1;
+  data = found;
+  return 0;
+}
+
+int ICLController::loadLabel(icl::LoadReport& loaded) {
+  static const char* const kFunction = "ICLController::InternalReadDataFromICL";
   icl::LabelRetry retry(iclPath);  // another host may be replacing the label
   do {
     delete iclFile;
     iclFile = nullptr;
+    loaded = icl::LoadReport();
     try {
-      iclFile = new (std::nothrow) ZUPITextFileOpen(iclPath.c_str(), nullptr, true);
+      iclFile = new (std::nothrow) ZUPITextFileOpen(iclPath.c_str(), loaded);
     } catch (const std::bad_alloc&) {
       iclFile = nullptr;  // the reader's own members could not be allocated
     }
     if (iclFile == nullptr) {
+      loaded.err = ENOMEM;
       Error(kFunction, "Not enough memory to open ICL File");
       iclError = ICL_ERROR_OUT_OF_MEMORY;
       return -1;
@@ -66,10 +84,12 @@ int ICLController::InternalReadDataFromICL(ICLData& data) {
     Error(kFunction, "ICL file is not opened. Error code: [%d].", static_cast<int>(iclError));
     return -1;
   }
-  ICLData found = {0, 0, 0, 0};
-  if (extractICLInfoFromFile(found, *iclFile) != 0) return -1;
-  data = found;
   return 0;
+}
+
+bool ICLController::labelRefusedForItsSize() {
+  return iclError == ICL_ERROR_FILE_INVALID && iclFile != nullptr && !iclFile->isFileOpen() &&
+         iclFile->getFileIOError() == icl::kLoadCodeTooLarge;
 }
 
 int ICLController::ReadDataFromICL() {

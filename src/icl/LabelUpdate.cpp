@@ -1,5 +1,6 @@
 #include "ICLRoutines.h"
 #include "WriterLock.h"
+#include "textfile/LoadReport.h"
 
 namespace {
 
@@ -21,7 +22,17 @@ int ICLController::UpdateICL(bool allowNewICL) {
   return icl::runWithWritersLock(*this, kUpdate, iclLocation, iclError,
                                  [this, allowNewICL](const icl::WriterLockState& lock) {
     ICLData found = {0, 0, 0, 0};
-    if (InternalReadDataFromICL(found) != 0) {
+    icl::LoadReport loaded;
+    if (readLabel(found, loaded) != 0) {
+      // Every host would lose its access path: only an operator may decide.
+      if (allowNewICL && labelRefusedForItsSize()) {
+        Error(kUpdate,
+              "Index cache label [%s] is larger than the [%d] bytes a label may hold, so it cannot "
+              "be read; it is not replaced by a new label, which would drop every access path it "
+              "lists. Trim it to the access paths in use, or move it aside, then try again.",
+              iclPath.c_str(), icl::kReaderSizeLimit);
+        return -1;
+      }
       if (!newLabelIsTheRemedy(iclError)) {
         Error(kUpdate, "Failing UpdateICL request because of previous error. (ICL Error code [%d])",
               static_cast<int>(iclError));
@@ -63,7 +74,7 @@ int ICLController::UpdateICL(bool allowNewICL) {
       iclError = ICL_ERROR_MISMATCH;
       return -1;
     }
-    return rewriteLabel(ICL_UPDATE_ADD, lock.held);
+    return rewriteLabel(ICL_UPDATE_ADD, lock.held, &loaded);
   });
 }
 
@@ -74,12 +85,13 @@ int ICLController::RemoveAccessPathIDfromICL() {
   return icl::runWithWritersLock(*this, kRemove, iclLocation, iclError,
                                  [this](const icl::WriterLockState& lock) {
     ICLData found = {0, 0, 0, 0};
-    if (InternalReadDataFromICL(found) != 0) return -1;
+    icl::LoadReport loaded;
+    if (readLabel(found, loaded) != 0) return -1;
     if (!lock.guarded) return icl::kRetryUnderLock;
     if (!verifyICL(iclData, found, false)) {
       iclError = ICL_ERROR_MISMATCH;
       return -1;
     }
-    return rewriteLabel(ICL_UPDATE_REMOVE, lock.held);
+    return rewriteLabel(ICL_UPDATE_REMOVE, lock.held, &loaded);
   });
 }

@@ -38,6 +38,12 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
     case LockResult::Held:
       state.guarded = true;
       state.held = true;
+      if (err != 0) {
+        log.Error(function,
+                  "Could not give the new lock file [%s] the directory's group and permissions: "
+                  "[%s]. Other users may be unable to take the lock.",
+                  lockPath.c_str(), strerror(err));
+      }
       refreshSharedLabel(log, function, location);
       return 0;
     case LockResult::NoDirectory:
@@ -56,6 +62,14 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
                 "lock.",
                 lockPath.c_str(), strerror(err));
       return 0;
+    case LockResult::Refused:
+      error = ICL_ERROR_FILE_LOCK;
+      log.Error(function,
+                "Cannot open the lock file [%s]: [%s]. The index cache label was not changed: "
+                "without the lock, the change could undo another writer's. Give this user write "
+                "access to the lock file.",
+                lockPath.c_str(), strerror(err));
+      return -1;
     case LockResult::TimedOut:
       error = ICL_ERROR_FILE_LOCK;
       log.Error(function,

@@ -1,0 +1,33 @@
+#ifndef ICL_TEXTFILE_LOADREPORT_H
+#define ICL_TEXTFILE_LOADREPORT_H
+
+// What one load of the whole-file reader saw, for a caller that needs more
+// than the reader's code: the label's writers take a rewritten label's owner
+// and mode from the very descriptor the old one was read through, skip a
+// write that would change no byte, and learn the errno of a failed load.
+
+#include <sys/stat.h>
+
+#include <string>
+
+namespace icl {
+
+// The reader's default size limit: no reader accepts a longer file, so no
+// writer may produce one.
+const int kReaderSizeLimit = 65000;
+
+// The reader's load codes (getFileIOError) that label writers act on.
+const int kLoadCodeMissing = 2;   // the file does not exist
+const int kLoadCodeTooLarge = 4;  // larger than the size limit
+
+struct LoadReport {
+  // errno of the call that failed the load; 0 when the load succeeded or
+  // failed without a failing call (too large, not a regular file, short).
+  int err = 0;
+  struct stat opened = {};  // after a successful load: the descriptor read through
+  std::string bytes;        // after a successful load: the file as read, byte for byte
+};
+
+}  // namespace icl
+
+#endif
