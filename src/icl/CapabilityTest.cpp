@@ -210,7 +210,7 @@ int ICLController::canFilesBeCreatedInDirectory() {
 
   // "r+b" proves that an existing label could be rewritten; none yet is fine.
   ZUPITextFileOpen existing(label.c_str(), "r+b", true);
-  if (!existing.isFileOpen() && existing.getFileIOError() != 2) {
+  if (!existing.isFileOpen() && existing.getFileIOError() != ZUPI_FILE_NOT_FOUND) {
     iclError = ICL_ERROR_FILE_WRITE;
     Debug(kFunction, "fopen failed to open the existing ICL file for writing. ICL file: [%s] ",
           label.c_str());

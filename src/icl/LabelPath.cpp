@@ -28,7 +28,7 @@ int ICLController::DoesPathExist(bool& exists) {
     Debug(kFunction, "Path - [%s]: [%s]", iclLocation, strerror(err));
     return 0;
   }
-  if ((st.st_mode & 0xF000) == 0x4000) {
+  if (S_ISDIR(st.st_mode)) {
     exists = true;
     return 0;
   }

@@ -13,9 +13,9 @@ namespace {
 // The reader's load codes, as the label's error codes.
 TICLError labelErrorForLoadCode(int code) {
   switch (code) {
-    case icl::kLoadCodeMissing:
+    case ZUPI_FILE_NOT_FOUND:
       return ICL_ERROR_FILE_NOT_FOUND;
-    case icl::kLoadCodeTooLarge:
+    case ZUPI_FILE_TOO_LARGE:
       return ICL_ERROR_FILE_INVALID;
     default:
       return ICL_ERROR_FILE_READ;
@@ -89,7 +89,7 @@ int ICLController::loadLabel(icl::LoadReport& loaded) {
 
 bool ICLController::labelRefusedForItsSize() {
   return iclError == ICL_ERROR_FILE_INVALID && iclFile != nullptr && !iclFile->isFileOpen() &&
-         iclFile->getFileIOError() == icl::kLoadCodeTooLarge;
+         iclFile->getFileIOError() == ZUPI_FILE_TOO_LARGE;
 }
 
 int ICLController::ReadDataFromICL() {

@@ -11,6 +11,7 @@
 
 #include "LabelNames.h"
 #include "SharedStorage.h"
+#include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
@@ -79,7 +80,7 @@ const char* describe(LabelState state) {
 }  // namespace
 
 bool LabelRetry::again(int loadCode, EvDebug& log, const char* function) {
-  if ((loadCode != 2 && loadCode != 3) || retries_ >= kLabelLoadRetries) return false;
+  if ((loadCode != ZUPI_FILE_NOT_FOUND && loadCode != ZUPI_FILE_UNREADABLE) || retries_ >= kLabelLoadRetries) return false;
   if (storageKindOf(directoryOf(labelPath_)) != StorageKind::Shared) return false;
   const LabelState state = lookAtLabel(labelPath_);
   if (state == LabelState::Unreadable) return false;

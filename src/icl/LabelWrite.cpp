@@ -130,7 +130,7 @@ int ICLController::UpdateICLInternal(TUpdateMode mode) {
   icl::LoadReport current;
   ZUPITextFileOpen standing(iclPath.c_str(), current);
   if (standing.isFileOpen()) return rewriteLabel(mode, state.held, &current);
-  if (standing.getFileIOError() == icl::kLoadCodeMissing) {
+  if (standing.getFileIOError() == ZUPI_FILE_NOT_FOUND) {
     return rewriteLabel(mode, state.held, nullptr);
   }
   iclError = ICL_ERROR_FILE_READ;
