@@ -31,6 +31,8 @@
 class ZUPITextFileOpen;
 namespace icl {
 struct LoadReport;
+enum class WriterLockState : int;
+enum class LockedResult : int;
 }
 
 // The identity a label records. 0 in a field means unset.
@@ -226,12 +228,21 @@ class ICL_API ICLController : public EvEvent {
   ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded);
   // The last load failed only because the label exceeds the reader's limit.
   ICL_INTERNAL bool labelRefusedForItsSize();
-  // Writing steps, run while the writers' lock is taken: `guarded` says a
-  // write is safe now, `lockHeld` that the lock (not a refusal of locks by
-  // the file system) makes it so. `loaded` is the load the rewrite starts
-  // from; null when no label stands there.
-  ICL_INTERNAL int writeNewLabel(bool guarded, bool lockHeld);
-  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::LoadReport* loaded);
+  // Steps of the writing operations, run under the writers' lock in the
+  // state `lock` (src/icl/WriterLock.h). readLabelUnderLock reads the label
+  // afresh and compares pool and cache (and the marker, if asked) with the
+  // controller's: Succeeded means go on with `found` and `loaded`.
+  ICL_INTERNAL icl::LockedResult readLabelUnderLock(icl::WriterLockState lock, bool compareMarker,
+                                                    ICLData& found, icl::LoadReport& loaded);
+  ICL_INTERNAL icl::LockedResult writeNewLabel(icl::WriterLockState lock);
+  // `loaded` is the load the rewrite starts from; null when no label stands
+  // there.
+  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, icl::WriterLockState lock,
+                                const icl::LoadReport* loaded);
+  // How an operation fails: sets iclError to `error`, writes one line at
+  // `level` from `function`, and answers -1.
+  ICL_INTERNAL int failWith(TICLError error, EvLogLevel level, const char* function,
+                            const char* format, ...) __attribute__((format(printf, 5, 6)));
 };
 
 // A copy of `path` with every backslash turned into a slash; nothing else

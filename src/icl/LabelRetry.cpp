@@ -80,7 +80,8 @@ const char* describe(LabelState state) {
 }  // namespace
 
 bool LabelRetry::again(int loadCode, EvDebug& log, const char* function) {
-  if ((loadCode != ZUPI_FILE_NOT_FOUND && loadCode != ZUPI_FILE_UNREADABLE) || retries_ >= kLabelLoadRetries) return false;
+  const bool mayBeAReplace = loadCode == ZUPI_FILE_NOT_FOUND || loadCode == ZUPI_FILE_UNREADABLE;
+  if (!mayBeAReplace || retries_ >= kLabelLoadRetries) return false;
   if (storageKindOf(directoryOf(labelPath_)) != StorageKind::Shared) return false;
   const LabelState state = lookAtLabel(labelPath_);
   if (state == LabelState::Unreadable) return false;
