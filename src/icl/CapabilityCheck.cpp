@@ -10,6 +10,7 @@
 #include "ScratchFile.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace {
@@ -71,10 +72,8 @@ int ICLController::canFilesBeCreatedInDirectory() {
                     "Could not create directory: [%s]", directory);
   }
 
-  std::string prefix(directory);
-  if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
-  const std::string scratch = prefix + icl::kScratchFileName;
-  const std::string label = prefix + icl::kLabelFileName;
+  const std::string scratch = icl::sys::joinPath(directory, icl::kScratchFileName);
+  const std::string label = icl::sys::joinPath(directory, icl::kLabelFileName);
   const char* scratchPath = scratch.c_str();
 
   // The sentence did not reach the file whole: a Debug line, as operators know it.

@@ -4,6 +4,7 @@
 
 #include "ICLRoutines.h"
 #include "LabelNames.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 std::string convertSlashes(const char* path) {
@@ -46,7 +47,6 @@ int ICLController::ConstructICLPath() {
     return failWith(ICL_ERROR_PATH_NOT_FOUND, EV_LOG_DEBUG, kFunction,
                     "The specified path does not exist.");
   }
-  if (!iclPath.empty() && iclPath.back() != '/') iclPath.push_back('/');
-  iclPath += icl::kLabelFileName;
+  iclPath = icl::sys::joinPath(iclPath, icl::kLabelFileName);
   return 0;
 }

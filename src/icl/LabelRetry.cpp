@@ -13,6 +13,7 @@
 #include "SharedStorage.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {
@@ -56,9 +57,9 @@ LabelState lookAtLabel(const std::string& path) {
 }
 
 bool lockFileExists(const std::string& labelPath) {
+  const std::string lockPath = sys::joinPath(directoryOf(labelPath), kLockFileName);
   struct stat st;
-  return sys::calls().stat((directoryOf(labelPath) + kLockFileName).c_str(), &st) == 0 &&
-         S_ISREG(st.st_mode);
+  return sys::calls().stat(lockPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void pauseBeforeRetry(int retry) {

@@ -82,7 +82,8 @@ int ICLController::UpdateICL(bool allowNewICL) {
 }
 
 int ICLController::RemoveAccessPathIDfromICL() {
-  Debug(kRemove, "About to remove IndexCacheAccessPathID [%d] from  IndexCacheID [%d] in IndexPool [%d].",
+  Debug(kRemove,
+        "About to remove IndexCacheAccessPathID [%d] from  IndexCacheID [%d] in IndexPool [%d].",
         iclData.accessPathID, iclData.indexCacheID, iclData.indexCachePoolID);
   iclError = ICL_ERROR_NONE;
   return icl::runWithWritersLock(*this, kRemove, iclLocation, iclError,

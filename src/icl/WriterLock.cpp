@@ -7,15 +7,10 @@
 #include "LabelNames.h"
 #include "LabelRetry.h"
 #include "SharedStorage.h"
+#include "sys/JoinPath.h"
 
 namespace icl {
 namespace {
-
-std::string pathBeside(const char* location, const char* name) {
-  std::string path = convertSlashes(location);
-  if (!path.empty() && path.back() != '/') path.push_back('/');
-  return path + name;
-}
 
 // On storage other hosts write too, what this host cached under the label's
 // name may be a label they have since replaced: look it up at the server.
@@ -23,7 +18,7 @@ void refreshSharedLabel(EvDebug& log, const char* function, const char* location
   const std::string dir = convertSlashes(location);
   if (recentStorageKindOf(dir) != StorageKind::Shared) return;
   noteSharedStorageOnce(log, function, dir);
-  revalidateLabelName(pathBeside(location, kLabelFileName));
+  revalidateLabelName(sys::joinPath(dir, kLabelFileName));
 }
 
 // Locks are refused here, or of no use to this process: say so at Debug.
@@ -39,7 +34,7 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
                     WriterLockState& state, TICLError& error) {
   state = WriterLockState::NotTaken;
   if (location == nullptr || location[0] == '\0') return 0;  // the read reports it
-  const std::string lockPath = pathBeside(location, kLockFileName);
+  const std::string lockPath = sys::joinPath(convertSlashes(location), kLockFileName);
   int err = 0;
   switch (lock.acquire(lockPath, err)) {
     case LockResult::Held:
