@@ -18,8 +18,14 @@
 // (TZUPIFileIOError below). Only a regular file loads, and nothing waits for
 // a FIFO or device. A missing file is never created; a mode that reads ("r",
 // "r+") never changes the file, while a "w" mode empties it, as fopen would.
-// Each failure writes one log line; a failed system call adds an Error line
-// "Could not load the file [path]: <call> failed: [<strerror>]".
+// Each failure writes one log line in the words older versions wrote, which
+// hosts match (ICLRoutines.h lists such lines): "File [%s] does not exist."
+// (Debug), "fopen() failed to open the file [%s]." where open(2) failed,
+// "File [%s] is not a regular file.", "Failed to read the entire file [%s].",
+// "File length exceeded the maximum file size supported by API." and "Could
+// not allocate enough memory to open the file [%s] in memory.". A failed
+// system call adds an Error line "Could not load the file [path]: <call>
+// failed: [<strerror>]".
 
 #include <stdint.h>
 
