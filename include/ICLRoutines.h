@@ -18,8 +18,140 @@
 //   }
 //
 // Every operation answers 0 or -1 and leaves the reason of a failure in the
-// controller (GetICLError). A controller is used by one thread at a time;
-// separate controllers share nothing in memory.
+// controller (GetICLError); none throws. A controller is used by one thread
+// at a time; separate controllers share nothing in memory.
+//
+// What a caller can rely on
+// -------------------------
+//
+// Reading. ReadDataFromICL, InternalReadDataFromICL, and CheckICL while it
+// has nothing to add, take no lock, never wait for one and never write. Only
+// "does not exist" (ENOENT, ENOTDIR) makes a label absent
+// (ICL_ERROR_FILE_NOT_FOUND). A label that cannot be examined, opened or read
+// for any other reason (EIO, EACCES, ESTALE, ...) fails with
+// ICL_ERROR_FILE_READ and an Error line with the reason. A label larger than
+// the 65,000 bytes a reader accepts, or one without a required key, fails
+// with ICL_ERROR_FILE_INVALID.
+//
+// Writing. WriteNewICL, UpdateICL, RemoveAccessPathIDfromICL, CheckICL when
+// it adds the caller's access path, and UpdateICLInternal replace the label
+// whole: the new text goes to a temporary file beside it (created
+// exclusively: "icl_label.txt.tmp" under the lock, a name of its own per
+// attempt without it), is synced, and is renamed over the label; then the
+// directory is synced. Readers see the old label or the new one, never a
+// partial one. Writers take an exclusive lock on "icl_label.lock" beside the
+// label; UpdateICL, RemoveAccessPathIDfromICL and CheckICL read the label
+// afresh under it, so a change another writer made is never undone.
+//  - UpdateICL(true) writes a new label only where none is, or where the
+//    label was read whole but lacks a required key. A label that cannot be
+//    read, or is too large, is never replaced by a new one: that would drop
+//    every access path it lists. WriteNewICL replaces whatever stands there.
+//  - A change that would make the label larger than a reader accepts is
+//    refused (ICL_ERROR_FILE_WRITE, Error line "Index cache label [...] is
+//    full: ..."), so no writer produces a label a reader refuses.
+//  - A change that changes no byte (removing an access path the label does
+//    not list, refreshing a line that is already as asked) succeeds without
+//    writing: same file, same time, also on a read-only directory.
+//  - A rewrite keeps the label's permission bits, owner and group, taken
+//    from the descriptor the label was read through. A process refused a
+//    change of owner (EPERM: an unprivileged one) writes the label as its
+//    own, with the label's group where it may; any other failure to read or
+//    set them fails the rewrite. A new label gets 0666 less the umask.
+//  - Caller text (host name, description) never starts a line of its own,
+//    and a controller marker of 0 never replaces the label's marker.
+//
+// Error handling: what is on disk after each kind of failure
+// ----------------------------------------------------------
+//
+//  - 0: the label as asked, durable.
+//  - -1 with ICL_ERROR_EMPTY_PATH, ICL_ERROR_PATH_NOT_FOUND,
+//    ICL_ERROR_FILE_NOT_FOUND, ICL_ERROR_FILE_READ, ICL_ERROR_FILE_INVALID,
+//    ICL_ERROR_MISMATCH, ICL_ERROR_NEW_LABEL_NOT_ALLOWED, ICL_ERROR_FILE_LOCK
+//    or ICL_ERROR_OUT_OF_MEMORY, and ICL_ERROR_FILE_WRITE from any step up to
+//    and including the rename (creating, writing, syncing or closing the
+//    temporary file, giving it the label's attributes, the size refusal):
+//    the label byte for byte as it was.
+//  - -1 with ICL_ERROR_FILE_WRITE and an Error line "Index cache label [...]
+//    was replaced, but syncing the directory [...] failed" (or opening or
+//    closing it): the NEW label is in place, but a power failure may still
+//    bring back the old one. Do not retry blindly; read what stands.
+//  - A temporary file is left only where removing it failed too; the next
+//    writer under the lock removes "icl_label.txt.tmp".
+//  - canFilesBeCreatedInDirectory: the directories it created stay; its
+//    scratch file "test_rdwrite.txt" is removed on success and after a
+//    failure once the check has made the file its own (a Debug line says so
+//    where the removal fails); whatever else stands at that name (a link, a
+//    FIFO, another user's file) is left alone. It never writes, creates or
+//    removes the label.
+//
+// Locking. A writer waits at most 30 seconds for another writer's lock, then
+// fails with ICL_ERROR_FILE_LOCK (operator tools may change the limit:
+// ICLToolSupport.h). The lock belongs to the open file, so threads of one
+// process exclude each other too, and the kernel drops it when its holder
+// dies; do not remove "icl_label.lock". Where the file system refuses record
+// locks, the label is changed WITHOUT a lock (a Debug line says so), and two
+// hosts changing it at once may undo each other's change. Where this process
+// cannot create or open the lock file and could not write the directory
+// either (a read-only file system, a directory of another user), it goes on
+// unlocked: it can change nothing, but it can read, and a change that changes
+// nothing succeeds. Where it may write the directory but not open an existing
+// lock file, it fails with ICL_ERROR_FILE_LOCK rather than change the label
+// unlocked. A new lock file takes the directory's group and its permission
+// bits less the execute bits (0755: 0644, 0775: 0664, 0777: 0666), whatever
+// the umask.
+//
+// Shared storage. On FUSE, NFS, SMB, Ceph and other file systems several
+// hosts mount (statfs tells), a name this host looked up may still lead to a
+// label another host has since replaced. So a writer holding the lock first
+// makes the client look the label's name up at the server, and a load of the
+// label that meets a replace (ESTALE, ENOENT while "icl_label.lock" is
+// there, or a failure after which the label reads again) loads it again by
+// name, at most 10 times within about half a second, each time with a Debug
+// line, and then fails as it would have. The first writer in a process that
+// meets shared storage writes a Debug line naming the mount's type and what
+// the guarantees need of it. Across hosts they hold as far as the file system
+// shares locks and keeps its caches coherent (the project's README has a
+// table of which do). Nothing of this happens on local file systems.
+//
+// Log texts kept word for word
+// ----------------------------
+//
+// Hosts and operators match the library's log lines, so the lines older
+// versions wrote keep their words, levels and function names wherever their
+// situation still arises, odd ones included; so do the lines quoted here:
+//  - Each line carries its operation's qualified name as its function
+//    ("ICLController::CheckICL"), but "fixPath" is bare and
+//    "ICLController::UpdateICLInternal()" has parentheses. A rewrite of the
+//    label logs under that name whichever operation asked for it, as a new
+//    label logs under "ICLController::WriteNewICL", the label's load under
+//    "ICLController::InternalReadDataFromICL", and the reader under
+//    "ZUPITextFileOpen::reloadFile", its constructor's load included.
+//  - "fopen() failed to open the file for writing. [%s] Index cache label
+//    could not be written." when a new label or the capability check's
+//    scratch file cannot be created, and "fopen() failed to open the file for
+//    updating. [%s] Index cache label could not be updated." when a rewrite's
+//    temporary file cannot: no fopen runs. "Unable to close the index cache
+//    label file!" when a rewrite's temporary file does not close.
+//  - From the capability check: "fopen failed to open the file for writing.
+//    [%s] ..." (Debug: the test sentence did not reach the file whole),
+//    "fopen() failed to open the test file for reading. [%s] ...", "open
+//    failed to open the test file for read/write to do the file lock test.
+//    File [%s] " and "fopen failed to open the existing ICL file for
+//    writing. ICL file: [%s] " (each with its blank before the end, both
+//    Debug), "fcntl ()failed to establish a file lock. File [%s]", and
+//    "Error [%d] returned while checking for file chown capabilities by
+//    stetting GUID [%d] and UID [%d] for [%s]."
+//  - "ICL file is not opened. Error code: [%d]." with the TICLError value,
+//    not the reader's code; "Index cache label file does not contain all the
+//    required parameters, and is thus invalid. Bitmask = [%d]"; the
+//    "ICL_LABEL mismatch. Expected ..." lines (Debug from verifyICL, Error
+//    from UpdateICL); "Updating previous time stamp marker: [%ld] to [%ld]",
+//    an Error line for no failure; "About to remove IndexCacheAccessPathID
+//    [%d] from  IndexCacheID [%d] in IndexPool [%d]." with two blanks.
+//  - The reader's lines (ZUPIFileOpen.h), such as "fopen() failed to open the
+//    file [%s]." where open(2) failed.
+// Lines added since say more (the failed step, its path and strerror); new
+// detail goes into new lines, never into the old ones.
 
 #include <stdint.h>
 
@@ -31,6 +163,8 @@
 class ZUPITextFileOpen;
 namespace icl {
 struct LoadReport;
+enum class WriterLockState : int;
+enum class LockedResult : int;
 }
 
 // The identity a label records. 0 in a field means unset.
@@ -123,62 +257,7 @@ class ICL_API ICLController : public EvEvent {
   // difference is logged. Does not touch the error.
   bool verifyICL(ICLData expected, ICLData found, bool compareTimeStampMarker);
 
-  // --- Writing and updating a label --------------------------------------
-  // What a caller can rely on.
-  //
-  // Every change replaces the label whole: the new text goes to a temporary
-  // file beside it ("icl_label.txt.tmp" under the lock), is synced, and is
-  // renamed over the label; then the directory is synced. Readers on any
-  // host see the old label or the new one, never a partial one. Writers
-  // take an exclusive lock on "icl_label.lock" beside the label and read the
-  // label afresh under it, so a change another writer made is never undone.
-  // Readers take no lock and never wait.
-  //
-  // Only "does not exist" (ENOENT) makes a label absent. A label that
-  // cannot be examined, opened or read (EIO, EACCES, ESTALE, ...) fails the
-  // operation with ICL_ERROR_FILE_READ and an Error line with the reason,
-  // and is never replaced by a new one. A new label replaces only a file
-  // that is absent, or that was read whole but lacks a required key.
-  //
-  // A rewrite keeps the label's permission bits, owner and group, taken from
-  // the descriptor the label was read through. A process refused a change
-  // of owner (EPERM: an unprivileged one) writes the label as its own, with
-  // the label's group where it may; any other failure to read or set them
-  // fails the rewrite. A new label gets 0666 less the umask.
-  //
-  // A change that changes no byte (removing an access path the label does
-  // not list, refreshing a line that is already as asked) succeeds without
-  // writing: same file, same time, also on a read-only directory.
-  //
-  // On disk after each outcome:
-  //  - 0: the label as asked, durable.
-  //  - -1, ICL_ERROR_FILE_READ, ICL_ERROR_MISMATCH, ICL_ERROR_FILE_INVALID,
-  //    ICL_ERROR_NEW_LABEL_NOT_ALLOWED, ICL_ERROR_FILE_LOCK, and any other
-  //    failure before the rename: the label byte for byte as it was. This
-  //    holds also when the label would grow beyond the 65,000 bytes a reader
-  //    accepts (ICL_ERROR_FILE_WRITE, "is full"), and when the label on disk
-  //    is already that large (UpdateICL(true) fails and keeps it: a new label
-  //    would drop every access path it lists).
-  //  - -1 with ICL_ERROR_FILE_WRITE and an Error line "Index cache label [...]
-  //    was replaced, but syncing the directory [...] failed" (or opening or
-  //    closing it): the NEW label is in place, but a power failure may still
-  //    bring back the old one. Do not retry blindly; read what stands.
-  //  - A temporary file is left only where removing it failed too; the next
-  //    writer under the lock removes it.
-  //
-  // Locking: a writer waits at most 30 seconds for the lock
-  // (ICL_ERROR_FILE_LOCK). Where the file system refuses record locks, the
-  // label is changed WITHOUT a lock (a Debug line says so), and two hosts
-  // changing it at once may undo each other's change. Where this process
-  // cannot create or open the lock file and could not write the directory
-  // either (a read-only file system, a directory of another user), it goes
-  // on unlocked: it can change nothing, but it can read, and a change that
-  // changes nothing succeeds. Where it may write the directory but not open
-  // an existing lock file, it fails with ICL_ERROR_FILE_LOCK rather than
-  // change the label unlocked. A new lock file takes the directory's group
-  // and its permission bits less the execute bits (0755: 0644, 0775: 0664,
-  // 0777: 0666), whatever the umask.
-
+  // --- Writing and updating a label (see the opening of this header) -----
   // Writes a new label for the identity set with SetICLData (all four
   // values non-zero), listing only the caller's access path.
   int WriteNewICL();
@@ -202,9 +281,27 @@ class ICL_API ICLController : public EvEvent {
   // 0), and adds the caller's access path when the label does not list it.
   int CheckICL();
 
-  // --- Directory preparation and capability test -------------------------
+  // --- Directory preparation and capability check ------------------------
+  // Rewrites the absolute `path` in place: backslashes become slashes, runs
+  // of separators one slash, "." and ".." are resolved where a separator
+  // follows them; never longer than before. A path that does not start with
+  // a separator is left as it is and answers 0x23000180 (an event code) with
+  // an Error line; 0 otherwise.
   int fixPath(char* path);
+  // Puts `path` in canonical form in place (fixPath) and creates every
+  // missing directory of it, parents first (mode 0777 less the umask); a
+  // directory another process creates meanwhile counts as created. -1 with
+  // an Error line for a null or relative path or a failed stat or mkdir;
+  // directories created before a failure stay. Sets no error code.
   int CreateDirRecursive(char* path);
+  // Creates iclLocation when it is missing, then proves on a scratch file
+  // there that files can be created, written, read back, record-locked
+  // (waiting while another process holds the scratch file), re-owned,
+  // re-moded and removed, and that an existing label can be opened for
+  // update. -1 with the failing step's code: ICL_ERROR_EMPTY_PATH,
+  // ICL_ERROR_PATH_NOT_FOUND (not creatable), ICL_ERROR_FILE_WRITE,
+  // ICL_ERROR_LOCK_NOT_SUPPORTED, ICL_ERROR_FILE_LOCK, ICL_ERROR_CHOWN or
+  // ICL_ERROR_CHMOD. What it leaves on disk: see the opening of this header.
   int canFilesBeCreatedInDirectory();
 
  private:
@@ -226,12 +323,21 @@ class ICL_API ICLController : public EvEvent {
   ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded);
   // The last load failed only because the label exceeds the reader's limit.
   ICL_INTERNAL bool labelRefusedForItsSize();
-  // Writing steps, run while the writers' lock is taken: `guarded` says a
-  // write is safe now, `lockHeld` that the lock (not a refusal of locks by
-  // the file system) makes it so. `loaded` is the load the rewrite starts
-  // from; null when no label stands there.
-  ICL_INTERNAL int writeNewLabel(bool guarded, bool lockHeld);
-  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::LoadReport* loaded);
+  // Steps of the writing operations, run under the writers' lock in the
+  // state `lock` (the library's WriterLock.h). readLabelUnderLock reads the
+  // label afresh and compares pool and cache (and the marker, if asked) with
+  // the controller's: Succeeded means go on with `found` and `loaded`.
+  ICL_INTERNAL icl::LockedResult readLabelUnderLock(icl::WriterLockState lock, bool compareMarker,
+                                                    ICLData& found, icl::LoadReport& loaded);
+  ICL_INTERNAL icl::LockedResult writeNewLabel(icl::WriterLockState lock);
+  // `loaded` is the load the rewrite starts from; null when no label stands
+  // there.
+  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, icl::WriterLockState lock,
+                                const icl::LoadReport* loaded);
+  // How an operation fails: sets iclError to `error`, writes one line at
+  // `level` from `function`, and answers -1.
+  ICL_INTERNAL int failWith(TICLError error, EvLogLevel level, const char* function,
+                            const char* format, ...) __attribute__((format(printf, 5, 6)));
 };
 
 // A copy of `path` with every backslash turned into a slash; nothing else

@@ -20,7 +20,8 @@
 // CheckICL adding an access path) waits for the label lock held by another
 // writer: 30000 ms unless set; 0 tries once and does not wait; a negative
 // value counts as 0. A writer that gives up fails with ICL_ERROR_FILE_LOCK
-// and an Error line that names the limit.
+// and an Error line that names the limit. A new limit applies to the waits
+// that start after the call.
 ICL_API void ICLToolSetLabelLockWaitLimit(long long milliseconds);
 
 // Called while a writer waits for the label lock: after each refused

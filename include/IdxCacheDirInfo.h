@@ -6,6 +6,12 @@
 // An index cache keeps its data in six well-known sub-directories. Each
 // regular file counts as its length / 1024 + 1 KB; directories, symbolic
 // links (never followed) and special files count nothing.
+//
+// What a caller can rely on: a walk only reads (it never writes, locks or
+// changes anything under `path`), keeps nothing between calls but the
+// setting named below, and may run on several threads at once. A tree that
+// changes while it is walked gives the total of what the walk met; that
+// alone never fails a walk.
 
 #include "ICLExport.h"
 

@@ -12,16 +12,20 @@
 // terminators separates two lines as one does, so an empty line is handed
 // out only at the end of the data.
 //
-// Load failures are reported through isFileOpen() and getFileIOError():
-//   0  no error
-//   2  the file does not exist: stat said ENOENT (or ENOTDIR, a path
-//      component is no directory); nothing else counts as absent
-//   3  the file could not be examined (stat or fstat failed with another
-//      errno), opened or read whole; it is not a regular file; no memory for
-//      the text; or the mode is invalid or too long
-//   4  the file is larger than the size limit (65000 bytes by default)
-// Each failure writes one line; a failed system call adds an Error line
-// "Could not load the file [path]: <call> failed: [<strerror>]".
+// What a caller can rely on: a load either succeeds whole (isFileOpen() is
+// true, the text is the bytes of the file as opened, at most the size limit)
+// or fails with isFileOpen() false, no text, and a code from getFileIOError()
+// (TZUPIFileIOError below). Only a regular file loads, and nothing waits for
+// a FIFO or device. A missing file is never created; a mode that reads ("r",
+// "r+") never changes the file, while a "w" mode empties it, as fopen would.
+// Each failure writes one log line in the words older versions wrote, which
+// hosts match (ICLRoutines.h lists such lines): "File [%s] does not exist."
+// (Debug), "fopen() failed to open the file [%s]." where open(2) failed,
+// "File [%s] is not a regular file.", "Failed to read the entire file [%s].",
+// "File length exceeded the maximum file size supported by API." and "Could
+// not allocate enough memory to open the file [%s] in memory.". A failed
+// system call adds an Error line "Could not load the file [path]: <call>
+// failed: [<strerror>]".
 
 #include <stdint.h>
 
@@ -33,6 +37,21 @@
 namespace icl {
 struct LoadReport;
 }
+
+// The load codes of getFileIOError(), which stays an int: hosts compare it
+// with these numbers.
+enum TZUPIFileIOError {
+  ZUPI_FILE_OK = 0,
+  // The file does not exist: stat said ENOENT (or ENOTDIR, a path component
+  // is no directory). Nothing else counts as absent.
+  ZUPI_FILE_NOT_FOUND = 2,
+  // The file could not be examined (stat or fstat failed with another
+  // errno), opened or read whole; it is not a regular file; no memory for
+  // the text; or the mode is invalid or too long.
+  ZUPI_FILE_UNREADABLE = 3,
+  // The file is larger than the size limit (65000 bytes by default).
+  ZUPI_FILE_TOO_LARGE = 4,
+};
 
 class ICL_API ZUPITextFileOpen : public EvEvent {
  public:
@@ -63,6 +82,7 @@ class ICL_API ZUPITextFileOpen : public EvEvent {
   char* readNonCommentLine();
 
   bool isEof();
+  // A TZUPIFileIOError: ZUPI_FILE_OK after a successful load.
   int getFileIOError();
   bool isFileOpen();
   void MoveReadPtrToBeginning();

@@ -1,3 +1,5 @@
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <new>
@@ -48,17 +50,8 @@ ICLController::ICLController(const char* host, const char* location, const char*
   Init(host);
 }
 
-ICLController::ICLController(const char* host, const char* location) : iclFile(nullptr) {
-  if (!copyWhole(iclLocation, sizeof iclLocation, location)) {
-    Error(kConstructorFunction,
-          location == nullptr
-              ? "Index cache location is null; it is treated as empty."
-              : "Index cache location is longer than 255 characters; it is treated as empty.");
-  }
-  auxText1[0] = '\0';
-  auxText2[0] = '\0';
-  Init(host);
-}
+ICLController::ICLController(const char* host, const char* location)
+    : ICLController(host, location, "", "") {}
 
 ICLController::~ICLController() {
   delete iclFile;
@@ -124,4 +117,21 @@ int ICLController::convertICLErrorToEvEventCode(TICLError error) {
     return -1;
   }
   return kEventCodes[index];
+}
+
+int ICLController::failWith(TICLError error, EvLogLevel level, const char* function,
+                            const char* format, ...) {
+  // Formed here as a log call forms it, cut to the same length.
+  char message[EV_MAX_MESSAGE + 1];
+  va_list args;
+  va_start(args, format);
+  if (vsnprintf(message, sizeof message, format, args) < 0) message[0] = '\0';
+  va_end(args);
+  iclError = error;
+  if (level == EV_LOG_ERROR) {
+    Error(function, "%s", message);
+  } else {
+    Debug(function, "%s", message);
+  }
+  return -1;
 }

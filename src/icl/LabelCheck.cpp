@@ -3,7 +3,12 @@
 #include "textfile/LoadReport.h"
 
 namespace {
+
+using icl::LockedResult;
+using icl::WriterLockState;
+
 const char* const kCheck = "ICLController::CheckICL";
+
 }  // namespace
 
 int ICLController::CheckICL() {
@@ -22,17 +27,23 @@ int ICLController::CheckICL() {
 
   Debug(kCheck, "About to verify writability of Index Cache for host [%s].", hostName);
   return icl::runWithWritersLock(*this, kCheck, iclLocation, iclError,
-                                 [this, compareMarker](const icl::WriterLockState& lock) {
+                                 [this, compareMarker](WriterLockState lock) {
     // Another writer may have changed the label since the read above.
     ICLData current = {0, 0, 0, 0};
     icl::LoadReport loaded;
-    if (readLabel(current, loaded) != 0) return -1;
-    if (!lock.guarded) return icl::kRetryUnderLock;
-    if (!verifyICL(iclData, current, compareMarker)) {
-      iclError = ICL_ERROR_MISMATCH;
-      return -1;
-    }
-    if (current.accessPathID != 0) return 0;
-    return rewriteLabel(ICL_UPDATE_ADD, lock.held, &loaded);
+    const LockedResult read = readLabelUnderLock(lock, compareMarker, current, loaded);
+    if (read != LockedResult::Succeeded || current.accessPathID != 0) return read;
+    return icl::lockedResultOf(rewriteLabel(ICL_UPDATE_ADD, lock, &loaded));
   });
+}
+
+LockedResult ICLController::readLabelUnderLock(WriterLockState lock, bool compareMarker,
+                                               ICLData& found, icl::LoadReport& loaded) {
+  if (readLabel(found, loaded) != 0) return LockedResult::Failed;
+  if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
+  if (!verifyICL(iclData, found, compareMarker)) {
+    iclError = ICL_ERROR_MISMATCH;
+    return LockedResult::Failed;
+  }
+  return LockedResult::Succeeded;
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "LockWaitReport.h"
+#include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
 namespace icl {
@@ -123,9 +124,11 @@ LockResult LabelLock::lockOpenFile(int& err) {
     request.l_start = 0;
     request.l_len = 0;
     int command = openFileDescriptionLock ? F_OFD_SETLK : F_SETLK;
-    if (sys::calls().fcntlLock(fd_.get(), command, &request) == 0) return LockResult::Held;
+    // An interrupted attempt is repeated at once; a refused one waits below.
+    if (sys::retryEintr(sys::calls().fcntlLock, fd_.get(), command, &request) == 0) {
+      return LockResult::Held;
+    }
     err = errno;
-    if (err == EINTR) continue;
     if (openFileDescriptionLock && err == EINVAL) {
       // A kernel without open file description locks: fall back.
       openFileDescriptionLock = false;

@@ -4,6 +4,7 @@
 
 #include "ICLRoutines.h"
 #include "LabelNames.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 std::string convertSlashes(const char* path) {
@@ -15,20 +16,18 @@ std::string convertSlashes(const char* path) {
 
 int ICLController::DoesPathExist(bool& exists) {
   static const char* const kFunction = "ICLController::DoesPathExist";
-  if (iclLocation[0] == '\0') {
-    iclError = ICL_ERROR_EMPTY_PATH;
-    Error(kFunction, "Received an empty path string as an iclLocation.");
-    exists = false;
-    return -1;
-  }
   exists = false;
+  if (iclLocation[0] == '\0') {
+    return failWith(ICL_ERROR_EMPTY_PATH, EV_LOG_ERROR, kFunction,
+                    "Received an empty path string as an iclLocation.");
+  }
   struct stat st;
   if (icl::sys::calls().stat(convertSlashes(iclLocation).c_str(), &st) != 0) {
     int err = errno;
     Debug(kFunction, "Path - [%s]: [%s]", iclLocation, strerror(err));
     return 0;
   }
-  if ((st.st_mode & 0xF000) == 0x4000) {
+  if (S_ISDIR(st.st_mode)) {
     exists = true;
     return 0;
   }
@@ -45,11 +44,9 @@ int ICLController::ConstructICLPath() {
     return -1;
   }
   if (!exists) {
-    iclError = ICL_ERROR_PATH_NOT_FOUND;
-    Debug(kFunction, "The specified path does not exist.");
-    return -1;
+    return failWith(ICL_ERROR_PATH_NOT_FOUND, EV_LOG_DEBUG, kFunction,
+                    "The specified path does not exist.");
   }
-  if (!iclPath.empty() && iclPath.back() != '/') iclPath.push_back('/');
-  iclPath += icl::kLabelFileName;
+  iclPath = icl::sys::joinPath(iclPath, icl::kLabelFileName);
   return 0;
 }

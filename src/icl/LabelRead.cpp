@@ -13,9 +13,9 @@ namespace {
 // The reader's load codes, as the label's error codes.
 TICLError labelErrorForLoadCode(int code) {
   switch (code) {
-    case icl::kLoadCodeMissing:
+    case ZUPI_FILE_NOT_FOUND:
       return ICL_ERROR_FILE_NOT_FOUND;
-    case icl::kLoadCodeTooLarge:
+    case ZUPI_FILE_TOO_LARGE:
       return ICL_ERROR_FILE_INVALID;
     default:
       return ICL_ERROR_FILE_READ;
@@ -36,12 +36,10 @@ int ICLController::extractICLInfoFromFile(ICLData& data, ZUPITextFileOpen& file)
   }
   data = scan.found;
   if (scan.seenMask != icl::kSeenAll) {
-    iclError = ICL_ERROR_FILE_INVALID;
-    Error(kFunction,
-          "Index cache label file does not contain all the required parameters, and is thus "
-          "invalid. Bitmask = [%d]",
-          scan.seenMask);
-    return -1;
+    return failWith(ICL_ERROR_FILE_INVALID, EV_LOG_ERROR, kFunction,
+                    "Index cache label file does not contain all the required parameters, and is "
+                    "thus invalid. Bitmask = [%d]",
+                    scan.seenMask);
   }
   return 0;
 }
@@ -74,22 +72,21 @@ int ICLController::loadLabel(icl::LoadReport& loaded) {
     }
     if (iclFile == nullptr) {
       loaded.err = ENOMEM;
-      Error(kFunction, "Not enough memory to open ICL File");
-      iclError = ICL_ERROR_OUT_OF_MEMORY;
-      return -1;
+      return failWith(ICL_ERROR_OUT_OF_MEMORY, EV_LOG_ERROR, kFunction,
+                      "Not enough memory to open ICL File");
     }
   } while (!iclFile->isFileOpen() && retry.again(iclFile->getFileIOError(), *this, kFunction));
   if (!iclFile->isFileOpen()) {
-    iclError = labelErrorForLoadCode(iclFile->getFileIOError());
-    Error(kFunction, "ICL file is not opened. Error code: [%d].", static_cast<int>(iclError));
-    return -1;
+    const TICLError error = labelErrorForLoadCode(iclFile->getFileIOError());
+    return failWith(error, EV_LOG_ERROR, kFunction, "ICL file is not opened. Error code: [%d].",
+                    static_cast<int>(error));
   }
   return 0;
 }
 
 bool ICLController::labelRefusedForItsSize() {
   return iclError == ICL_ERROR_FILE_INVALID && iclFile != nullptr && !iclFile->isFileOpen() &&
-         iclFile->getFileIOError() == icl::kLoadCodeTooLarge;
+         iclFile->getFileIOError() == ZUPI_FILE_TOO_LARGE;
 }
 
 int ICLController::ReadDataFromICL() {

@@ -11,7 +11,9 @@
 
 #include "LabelNames.h"
 #include "SharedStorage.h"
+#include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {
@@ -55,9 +57,9 @@ LabelState lookAtLabel(const std::string& path) {
 }
 
 bool lockFileExists(const std::string& labelPath) {
+  const std::string lockPath = sys::joinPath(directoryOf(labelPath), kLockFileName);
   struct stat st;
-  return sys::calls().stat((directoryOf(labelPath) + kLockFileName).c_str(), &st) == 0 &&
-         S_ISREG(st.st_mode);
+  return sys::calls().stat(lockPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void pauseBeforeRetry(int retry) {
@@ -79,7 +81,8 @@ const char* describe(LabelState state) {
 }  // namespace
 
 bool LabelRetry::again(int loadCode, EvDebug& log, const char* function) {
-  if ((loadCode != 2 && loadCode != 3) || retries_ >= kLabelLoadRetries) return false;
+  const bool mayBeAReplace = loadCode == ZUPI_FILE_NOT_FOUND || loadCode == ZUPI_FILE_UNREADABLE;
+  if (!mayBeAReplace || retries_ >= kLabelLoadRetries) return false;
   if (storageKindOf(directoryOf(labelPath_)) != StorageKind::Shared) return false;
   const LabelState state = lookAtLabel(labelPath_);
   if (state == LabelState::Unreadable) return false;

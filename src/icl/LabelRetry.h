@@ -29,7 +29,7 @@ class LabelRetry {
   explicit LabelRetry(const std::string& labelPath) : labelPath_(labelPath) {}
 
   // After a load that failed with the whole-file reader's code `loadCode`
-  // (2: could not be examined, 3: could not be opened or read): true, once
+  // (ZUPI_FILE_NOT_FOUND or ZUPI_FILE_UNREADABLE; others never): true, once
   // the pause is over, when the failure looks like another host's replace
   // (the label answers ESTALE, is readable again, or is missing while
   // icl_label.lock is there) and retries remain; false to report the failure.

@@ -4,6 +4,9 @@
 
 namespace {
 
+using icl::LockedResult;
+using icl::WriterLockState;
+
 const char* const kUpdate = "ICLController::UpdateICL";
 const char* const kRemove = "ICLController::RemoveAccessPathIDfromICL";
 
@@ -20,7 +23,7 @@ int ICLController::UpdateICL(bool allowNewICL) {
   Debug(kUpdate, "ICL update for IndexCacheID [%d] in IndexPool [%d] started", iclData.indexCacheID,
         iclData.indexCachePoolID);
   return icl::runWithWritersLock(*this, kUpdate, iclLocation, iclError,
-                                 [this, allowNewICL](const icl::WriterLockState& lock) {
+                                 [this, allowNewICL](WriterLockState lock) {
     ICLData found = {0, 0, 0, 0};
     icl::LoadReport loaded;
     if (readLabel(found, loaded) != 0) {
@@ -31,28 +34,28 @@ int ICLController::UpdateICL(bool allowNewICL) {
               "be read; it is not replaced by a new label, which would drop every access path it "
               "lists. Trim it to the access paths in use, or move it aside, then try again.",
               iclPath.c_str(), icl::kReaderSizeLimit);
-        return -1;
+        return LockedResult::Failed;
       }
       if (!newLabelIsTheRemedy(iclError)) {
         Error(kUpdate, "Failing UpdateICL request because of previous error. (ICL Error code [%d])",
               static_cast<int>(iclError));
-        return -1;
+        return LockedResult::Failed;
       }
       if (!allowNewICL) {
         iclError = ICL_ERROR_NEW_LABEL_NOT_ALLOWED;
         Error(kUpdate,
               "A completely new ICL would need to be written, but this is not allowed by the "
               "parameters given to this function.");
-        return -1;
+        return LockedResult::Failed;
       }
-      if (!lock.guarded) return icl::kRetryUnderLock;
+      if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
       if (iclError != ICL_ERROR_NONE) {
         Debug(kUpdate, "Ignoring previous ICL error as we are updating the ICL");
       }
       iclError = ICL_ERROR_NONE;
-      return writeNewLabel(lock.guarded, lock.held);
+      return writeNewLabel(lock);
     }
-    if (!lock.guarded) return icl::kRetryUnderLock;
+    if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
     const bool samePool = found.indexCachePoolID == iclData.indexCachePoolID;
     const bool sameCache = found.indexCacheID == iclData.indexCacheID;
     if (!samePool) {
@@ -72,26 +75,23 @@ int ICLController::UpdateICL(bool allowNewICL) {
     }
     if (!samePool || !sameCache) {
       iclError = ICL_ERROR_MISMATCH;
-      return -1;
+      return LockedResult::Failed;
     }
-    return rewriteLabel(ICL_UPDATE_ADD, lock.held, &loaded);
+    return icl::lockedResultOf(rewriteLabel(ICL_UPDATE_ADD, lock, &loaded));
   });
 }
 
 int ICLController::RemoveAccessPathIDfromICL() {
-  Debug(kRemove, "About to remove IndexCacheAccessPathID [%d] from  IndexCacheID [%d] in IndexPool [%d].",
+  Debug(kRemove,
+        "About to remove IndexCacheAccessPathID [%d] from  IndexCacheID [%d] in IndexPool [%d].",
         iclData.accessPathID, iclData.indexCacheID, iclData.indexCachePoolID);
   iclError = ICL_ERROR_NONE;
   return icl::runWithWritersLock(*this, kRemove, iclLocation, iclError,
-                                 [this](const icl::WriterLockState& lock) {
+                                 [this](WriterLockState lock) {
     ICLData found = {0, 0, 0, 0};
     icl::LoadReport loaded;
-    if (readLabel(found, loaded) != 0) return -1;
-    if (!lock.guarded) return icl::kRetryUnderLock;
-    if (!verifyICL(iclData, found, false)) {
-      iclError = ICL_ERROR_MISMATCH;
-      return -1;
-    }
-    return rewriteLabel(ICL_UPDATE_REMOVE, lock.held, &loaded);
+    const LockedResult read = readLabelUnderLock(lock, false, found, loaded);
+    if (read != LockedResult::Succeeded) return read;
+    return icl::lockedResultOf(rewriteLabel(ICL_UPDATE_REMOVE, lock, &loaded));
   });
 }

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "DurableReplace.h"
 #include "ICLRoutines.h"
-#include "LabelFile.h"
 #include "LabelFormat.h"
 #include "LabelNames.h"
 #include "WriterLock.h"
@@ -12,18 +12,18 @@
 
 namespace {
 
+using icl::LockedResult;
+using icl::WriterLockState;
+
 const char* const kWriteNew = "ICLController::WriteNewICL";
 const char* const kRewrite = "ICLController::UpdateICLInternal()";
-// The step of a write refused before anything was written: no reader could load the result.
-const char* const kStepFull = "checking the size of";
+
+// A new label and a rewrite fail with different lines that operators know.
+enum class LabelWriteKind { NewLabel, Rewrite };
 
 bool hasFullIdentity(const ICLData& data) {
   return data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
          data.timeStampMarker != 0;
-}
-
-bool stepIs(const icl::ReplaceError& error, const char* step) {
-  return strcmp(error.step, step) == 0;
 }
 
 void logStaleTempRemoved(EvDebug& log, const char* function, const std::string& labelPath) {
@@ -31,14 +31,48 @@ void logStaleTempRemoved(EvDebug& log, const char* function, const std::string& 
             icl::reservedTempPath(labelPath).c_str());
 }
 
+// The line older versions wrote for a failed write, kept word for word: only
+// creating the file, and closing a rewritten one, had one.
+void logKnownFailureLine(EvDebug& log, const char* function, LabelWriteKind kind,
+                         const std::string& labelPath, icl::FileStep step) {
+  const bool rewriting = kind == LabelWriteKind::Rewrite;
+  if (step == icl::FileStep::Creating && !rewriting) {
+    log.Error(function,
+              "fopen() failed to open the file for writing. [%s] Index cache label could not be "
+              "written.",
+              labelPath.c_str());
+  } else if (step == icl::FileStep::Creating) {
+    log.Error(function,
+              "fopen() failed to open the file for updating. [%s] Index cache label could not be "
+              "updated.",
+              labelPath.c_str());
+  } else if (step == icl::FileStep::Closing && rewriting) {
+    log.Error(function, "Unable to close the index cache label file!");
+  }
+}
+
+// The line that says which step failed, on what, and why.
+void logReplaceFailure(EvDebug& log, const char* function, const std::string& labelPath,
+                       const icl::ReplaceError& error) {
+  const char* step = icl::fileStepText(error.step);
+  if (error.targetReplaced) {
+    log.Error(function,
+              "Index cache label [%s] was replaced, but %s [%s] failed: [%s]. The change may not "
+              "survive a power failure.",
+              labelPath.c_str(), step, error.path.c_str(), strerror(error.err));
+  } else {
+    log.Error(function, "Index cache label [%s] left unchanged: %s [%s] failed: [%s]",
+              labelPath.c_str(), step, error.path.c_str(), strerror(error.err));
+  }
+}
+
 // Writes `content` over the label named by `labelPath`, with `attributes`
-// (null: a new file's). Content no reader would accept is refused with an
-// Error line and nothing is written.
-int writeLabelFile(EvDebug& log, const char* function, const std::string& labelPath,
-                   const std::string& content, const struct stat* attributes, bool lockHeld,
-                   icl::ReplaceError& error) {
+// (null: a new file's). Content no reader would accept is refused and
+// nothing is written. 0, or -1 with every line of the failure logged.
+int writeLabelFile(EvDebug& log, const char* function, LabelWriteKind kind,
+                   const std::string& labelPath, const std::string& content,
+                   const struct stat* attributes, WriterLockState lock) {
   if (content.size() > static_cast<size_t>(icl::kReaderSizeLimit)) {
-    error.step = kStepFull;
     log.Error(function,
               "Index cache label [%s] is full: it would grow to [%zu] bytes, over the limit of "
               "[%d] bytes, listing [%d] access paths. It was left unchanged; remove access paths "
@@ -52,26 +86,16 @@ int writeLabelFile(EvDebug& log, const char* function, const std::string& labelP
   request.target = labelPath;
   request.content = &content;
   request.attributes = attributes;
-  request.reservedTemp = lockHeld;
+  request.reservedTemp = lock == WriterLockState::Held;
+  icl::ReplaceError error;
   icl::ReplaceNotes notes;
-  int result = icl::replaceFileDurably(request, error, notes);
+  const int result = icl::replaceFileDurably(request, error, notes);
   if (notes.staleTempRemoved) logStaleTempRemoved(log, function, labelPath);
-  return result;
-}
-
-// The line that says which step failed, on what, and why.
-void logReplaceFailure(EvDebug& log, const char* function, const std::string& labelPath,
-                       const icl::ReplaceError& error) {
-  if (stepIs(error, kStepFull)) return;  // said already
-  if (error.targetReplaced) {
-    log.Error(function,
-              "Index cache label [%s] was replaced, but %s [%s] failed: [%s]. The change may not "
-              "survive a power failure.",
-              labelPath.c_str(), error.step, error.path.c_str(), strerror(error.err));
-  } else {
-    log.Error(function, "Index cache label [%s] left unchanged: %s [%s] failed: [%s]",
-              labelPath.c_str(), error.step, error.path.c_str(), strerror(error.err));
+  if (result != 0) {
+    logKnownFailureLine(log, function, kind, labelPath, error.step);
+    logReplaceFailure(log, function, labelPath, error);
   }
+  return result;
 }
 
 }  // namespace
@@ -83,34 +107,25 @@ int ICLController::WriteNewICL() {
     return -1;
   }
   return icl::runWithWritersLock(*this, kWriteNew, iclLocation, iclError,
-                                 [this](const icl::WriterLockState& lock) {
-                                   return writeNewLabel(lock.guarded, lock.held);
-                                 });
+                                 [this](WriterLockState lock) { return writeNewLabel(lock); });
 }
 
-int ICLController::writeNewLabel(bool guarded, bool lockHeld) {
+LockedResult ICLController::writeNewLabel(WriterLockState lock) {
   if (!hasFullIdentity(iclData)) {
     Error(kWriteNew, "Illegal request. Aborting.");
-    return -1;
+    return LockedResult::Failed;
   }
-  if (ConstructICLPath() != 0) return -1;
-  if (!guarded) return icl::kRetryUnderLock;
+  if (ConstructICLPath() != 0) return LockedResult::Failed;
+  if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
   const std::string content = icl::renderNewLabel(iclData, hostName, description);
-  icl::ReplaceError error;
-  if (writeLabelFile(*this, kWriteNew, iclPath, content, nullptr, lockHeld, error) != 0) {
+  if (writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath, content, nullptr, lock) !=
+      0) {
     iclError = ICL_ERROR_FILE_WRITE;
-    if (stepIs(error, "creating")) {
-      Error(kWriteNew,
-            "fopen() failed to open the file for writing. [%s] Index cache label could not be "
-            "written.",
-            iclPath.c_str());
-    }
-    logReplaceFailure(*this, kWriteNew, iclPath, error);
-    return -1;
+    return LockedResult::Failed;
   }
   Debug(kWriteNew, "New ICL file was written successfully. Pool=[%d], Cache=[%d], Timestamp=[%ld].",
         iclData.indexCachePoolID, iclData.indexCacheID, static_cast<long>(iclData.timeStampMarker));
-  return 0;
+  return LockedResult::Succeeded;
 }
 
 int ICLController::UpdateICLInternal(TUpdateMode mode) {
@@ -123,25 +138,22 @@ int ICLController::UpdateICLInternal(TUpdateMode mode) {
   // Rewrites the copy the caller loaded, as asked, but under the writers'
   // lock so that it never interleaves with another writer's replace.
   icl::LabelLock lock;
-  icl::WriterLockState state;
+  WriterLockState state = WriterLockState::NotTaken;
   if (icl::takeWritersLock(*this, kRewrite, iclLocation, lock, state, iclError) != 0) return -1;
   // The owner and mode come from the label as it stands now, read through
   // one descriptor; one that cannot be read is not replaced.
   icl::LoadReport current;
   ZUPITextFileOpen standing(iclPath.c_str(), current);
-  if (standing.isFileOpen()) return rewriteLabel(mode, state.held, &current);
-  if (standing.getFileIOError() == icl::kLoadCodeMissing) {
-    return rewriteLabel(mode, state.held, nullptr);
-  }
-  iclError = ICL_ERROR_FILE_READ;
-  Error(kRewrite,
-        "Index cache label [%s] left unchanged: it could not be read again to keep its owner and "
-        "permissions.",
-        iclPath.c_str());
-  return -1;
+  if (standing.isFileOpen()) return rewriteLabel(mode, state, &current);
+  if (standing.getFileIOError() == ZUPI_FILE_NOT_FOUND) return rewriteLabel(mode, state, nullptr);
+  return failWith(ICL_ERROR_FILE_READ, EV_LOG_ERROR, kRewrite,
+                  "Index cache label [%s] left unchanged: it could not be read again to keep its "
+                  "owner and permissions.",
+                  iclPath.c_str());
 }
 
-int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::LoadReport* loaded) {
+int ICLController::rewriteLabel(TUpdateMode mode, WriterLockState lock,
+                                const icl::LoadReport* loaded) {
   const bool removing = mode == ICL_UPDATE_REMOVE;
   const icl::LabelRewrite rewrite = icl::rewriteLabelText(*iclFile, mode, iclData, hostName);
   if (!removing && !rewrite.markerLineFound) {
@@ -151,23 +163,13 @@ int ICLController::rewriteLabel(TUpdateMode mode, bool lockHeld, const icl::Load
   }
   // A change that changes no byte writes nothing: no new file, no new time.
   const bool unchanged = loaded != nullptr && rewrite.text == loaded->bytes;
-  if (unchanged && lockHeld && icl::removeStaleTemp(iclPath)) {
+  if (unchanged && lock == WriterLockState::Held && icl::removeStaleTemp(iclPath)) {
     logStaleTempRemoved(*this, kRewrite, iclPath);
   }
-  icl::ReplaceError error;
   if (!unchanged &&
-      writeLabelFile(*this, kRewrite, iclPath, rewrite.text,
-                     loaded != nullptr ? &loaded->opened : nullptr, lockHeld, error) != 0) {
+      writeLabelFile(*this, kRewrite, LabelWriteKind::Rewrite, iclPath, rewrite.text,
+                     loaded != nullptr ? &loaded->opened : nullptr, lock) != 0) {
     iclError = ICL_ERROR_FILE_WRITE;
-    if (stepIs(error, "creating")) {
-      Error(kRewrite,
-            "fopen() failed to open the file for updating. [%s] Index cache label could not be "
-            "updated.",
-            iclPath.c_str());
-    } else if (stepIs(error, "closing")) {
-      Error(kRewrite, "Unable to close the index cache label file!");
-    }
-    logReplaceFailure(*this, kRewrite, iclPath, error);
     return -1;
   }
   if (!removing && !rewrite.ownLineFound) {

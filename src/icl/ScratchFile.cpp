@@ -9,7 +9,7 @@
 namespace icl {
 namespace {
 
-// A hard link planted at the name would make the test empty, re-own and
+// A hard link planted at the name would make the check empty, re-own and
 // re-mode the file it points to; one we created ourselves has one link.
 bool isPrivateRegularFile(const struct stat& st) {
   return S_ISREG(st.st_mode) && st.st_nlink == 1;
@@ -19,7 +19,7 @@ bool isFile(const struct stat& st, const ScratchIdentity& identity) {
   return st.st_dev == identity.device && st.st_ino == identity.inode;
 }
 
-ScratchWrite failed(ScratchWrite result, ScratchFailure& failure, const char* step, int err) {
+ScratchWrite failed(ScratchWrite result, ScratchFailure& failure, FileStep step, int err) {
   failure.step = step;
   failure.err = err;
   return result;
@@ -36,7 +36,9 @@ ScratchWrite writeScratchFile(const char* path, const std::string& text,
   sys::UniqueFd fd(sys::openRetry(path, flags | O_CREAT | O_EXCL, 0666));
   const bool created = fd.valid();
   if (!created) {
-    if (errno != EEXIST) return failed(ScratchWrite::kNotOpened, failure, "creating", errno);
+    if (errno != EEXIST) {
+      return failed(ScratchWrite::kNotOpened, failure, FileStep::Creating, errno);
+    }
     fd = sys::UniqueFd(sys::openRetry(path, flags));
     if (!fd.valid()) return ScratchWrite::kNotOpened;  // something else holds the name
   }
@@ -44,19 +46,19 @@ ScratchWrite writeScratchFile(const char* path, const std::string& text,
   if (sys::calls().fstat(fd.get(), &st) != 0) {
     int err = errno;
     if (created) sys::calls().unlink(path);  // made one call ago, still empty
-    return failed(ScratchWrite::kNotOpened, failure, "examining", err);
+    return failed(ScratchWrite::kNotOpened, failure, FileStep::Examining, err);
   }
   if (!isPrivateRegularFile(st)) return ScratchWrite::kNotOpened;
   identity.device = st.st_dev;
   identity.inode = st.st_ino;
   if (sys::calls().ftruncate(fd.get(), 0) != 0) {
-    return failed(ScratchWrite::kNotEmptied, failure, "emptying", errno);
+    return failed(ScratchWrite::kNotEmptied, failure, FileStep::Emptying, errno);
   }
   if (sys::writeFull(fd.get(), text.data(), text.size()) != 0) {
-    return failed(ScratchWrite::kNotWritten, failure, "writing", errno);
+    return failed(ScratchWrite::kNotWritten, failure, FileStep::Writing, errno);
   }
   int err = fd.close();
-  if (err != 0) return failed(ScratchWrite::kNotWritten, failure, "closing", err);
+  if (err != 0) return failed(ScratchWrite::kNotWritten, failure, FileStep::Closing, err);
   return ScratchWrite::kWritten;
 }
 

@@ -1,9 +1,9 @@
 #ifndef ICL_ICL_SCRATCHFILE_H
 #define ICL_ICL_SCRATCHFILE_H
 
-// The capability test's scratch file.
+// The directory capability check's scratch file.
 //
-// The test runs in directories that other users and hosts can write, often
+// The check runs in directories that other users and hosts can write, often
 // with privileges. It must therefore act only on a file it wrote itself:
 // whatever is planted or swapped in at the name (a symbolic or hard link to
 // another file, a FIFO, a directory, someone else's file) is refused, never
@@ -13,13 +13,14 @@
 
 #include <string>
 
+#include "FileStep.h"
 #include "sys/FileIo.h"
 
 namespace icl {
 
 const char* const kScratchFileName = "test_rdwrite.txt";
 
-// The file the scratch name held when the test wrote it.
+// The file the scratch name held when the check wrote it.
 struct ScratchIdentity {
   dev_t device = 0;
   ino_t inode = 0;
@@ -30,7 +31,7 @@ enum class ScratchWrite {
   // Not created, or the name holds something that is not a regular file
   // with a single link. Nothing was written.
   kNotOpened,
-  // Created (or taken over from an earlier test) but not emptied. Nothing
+  // Created (or taken over from an earlier check) but not emptied. Nothing
   // was written.
   kNotEmptied,
   // Opened and emptied, but `text` was not written whole or the file did
@@ -38,16 +39,16 @@ enum class ScratchWrite {
   kNotWritten,
 };
 
-// Why a write failed: the step whose call failed ("creating", "writing",
-// ...) and its errno. A name held by something else is refused without a
-// failed call: `step` stays null.
+// Why a write failed: the step whose call failed (Creating, Examining,
+// Emptying, Writing, Closing) and its errno. A name held by something else
+// is refused without a failed call: `step` stays None.
 struct ScratchFailure {
-  const char* step = nullptr;
+  FileStep step = FileStep::None;
   int err = 0;
 };
 
 // Creates `path` exclusively (mode 0666 less the umask), or opens the file an
-// earlier test left there, never through a link; accepts it only as a
+// earlier check left there, never through a link; accepts it only as a
 // regular file with a single link, then empties it, writes `text` in one
 // piece and closes it. From kNotEmptied on, `identity` names the file, which
 // the caller then removes with removeScratchFile; a file this call created

@@ -7,15 +7,10 @@
 #include "LabelNames.h"
 #include "LabelRetry.h"
 #include "SharedStorage.h"
+#include "sys/JoinPath.h"
 
 namespace icl {
 namespace {
-
-std::string pathBeside(const char* location, const char* name) {
-  std::string path = convertSlashes(location);
-  if (!path.empty() && path.back() != '/') path.push_back('/');
-  return path + name;
-}
 
 // On storage other hosts write too, what this host cached under the label's
 // name may be a label they have since replaced: look it up at the server.
@@ -23,21 +18,27 @@ void refreshSharedLabel(EvDebug& log, const char* function, const char* location
   const std::string dir = convertSlashes(location);
   if (recentStorageKindOf(dir) != StorageKind::Shared) return;
   noteSharedStorageOnce(log, function, dir);
-  revalidateLabelName(pathBeside(location, kLabelFileName));
+  revalidateLabelName(sys::joinPath(dir, kLabelFileName));
+}
+
+// Locks are refused here, or of no use to this process: say so at Debug.
+void logGoingOnUnlocked(EvDebug& log, const char* function, const char* why,
+                        const std::string& lockPath, int err) {
+  log.Debug(function, "%s [%s]: [%s]. Changing the index cache label without a lock.", why,
+            lockPath.c_str(), strerror(err));
 }
 
 }  // namespace
 
 int takeWritersLock(EvDebug& log, const char* function, const char* location, LabelLock& lock,
                     WriterLockState& state, TICLError& error) {
-  state = WriterLockState();
+  state = WriterLockState::NotTaken;
   if (location == nullptr || location[0] == '\0') return 0;  // the read reports it
-  const std::string lockPath = pathBeside(location, kLockFileName);
+  const std::string lockPath = sys::joinPath(convertSlashes(location), kLockFileName);
   int err = 0;
   switch (lock.acquire(lockPath, err)) {
     case LockResult::Held:
-      state.guarded = true;
-      state.held = true;
+      state = WriterLockState::Held;
       if (err != 0) {
         log.Error(function,
                   "Could not give the new lock file [%s] the directory's group and permissions: "
@@ -49,18 +50,12 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
     case LockResult::NoDirectory:
       return 0;
     case LockResult::NotSupported:
-      state.guarded = true;
-      log.Debug(function,
-                "File locks are not supported for [%s]: [%s]. Changing the index cache label "
-                "without a lock.",
-                lockPath.c_str(), strerror(err));
+      state = WriterLockState::Unlocked;
+      logGoingOnUnlocked(log, function, "File locks are not supported for", lockPath, err);
       return 0;
     case LockResult::NoAccess:
-      state.guarded = true;
-      log.Debug(function,
-                "Cannot open the lock file [%s]: [%s]. Changing the index cache label without a "
-                "lock.",
-                lockPath.c_str(), strerror(err));
+      state = WriterLockState::Unlocked;
+      logGoingOnUnlocked(log, function, "Cannot open the lock file", lockPath, err);
       return 0;
     case LockResult::Refused:
       error = ICL_ERROR_FILE_LOCK;

@@ -1,7 +1,8 @@
 #ifndef ICL_ICL_WRITERLOCK_H
 #define ICL_ICL_WRITERLOCK_H
 
-// How the label operations take the writers' lock and say what went wrong.
+// How the label operations take the writers' lock, say what went wrong, and
+// run their read-modify-write under it.
 
 #include "EvEvent.h"
 #include "ICLRoutines.h"
@@ -9,35 +10,57 @@
 
 namespace icl {
 
-struct WriterLockState {
-  bool guarded = false;  // a write is safe now: the lock is held, or locks are refused here
-  bool held = false;     // the lock is held
+// Where a writer stands once takeWritersLock has answered 0.
+enum class WriterLockState : int {
+  // The directory did not exist when the lock was tried: nothing guards a
+  // write, and a step about to write answers LockedResult::RetryUnderLock.
+  NotTaken,
+  Held,  // the lock is ours: write, through the one reserved temporary name
+  // Write without the lock: the file system refuses record locks, or this
+  // process can neither open the lock file nor write the directory.
+  Unlocked,
 };
 
-// Takes the writers' lock of the directory `location` names. 0: go on, with
-// `state` saying whether a write is safe (a missing directory is not an
-// error here: the read that follows reports it). -1: the lock could not be
-// taken; `error` is ICL_ERROR_FILE_LOCK and an Error line says why.
+// What a step run under the writers' lock answers.
+enum class LockedResult : int {
+  Succeeded,  // the operation answers 0
+  Failed,     // the operation answers -1; the step has set the error and logged
+  // The step was about to write, but the lock state was NotTaken: take the
+  // lock again (the directory is there now) and run the step once more.
+  RetryUnderLock,
+};
+
+inline LockedResult lockedResultOf(int status) {
+  return status == 0 ? LockedResult::Succeeded : LockedResult::Failed;
+}
+
+// Takes the writers' lock of the directory `location` names. 0: go on, as
+// `state` says (a missing directory is not an error here: the read that
+// follows reports it). -1: the lock could not be taken; `error` is
+// ICL_ERROR_FILE_LOCK and an Error line says why.
 int takeWritersLock(EvDebug& log, const char* function, const char* location, LabelLock& lock,
                     WriterLockState& state, TICLError& error);
 
-// A body's answer when it is about to write but the lock was not taken
-// because the directory did not exist then.
-const int kRetryUnderLock = -2;
-
-// Runs `body(state)` under the writers' lock. A body that meets a directory
-// which appeared after the lock was tried answers kRetryUnderLock and runs
-// again; a directory that keeps appearing and vanishing fails the operation.
-template <typename Body>
+// Runs `step(state)` under the writers' lock and answers its result as 0 or
+// -1. A step that meets a directory which appeared after the lock was tried
+// answers RetryUnderLock and runs again; a directory that keeps appearing
+// and vanishing fails the operation.
+template <typename Step>
 int runWithWritersLock(EvDebug& log, const char* function, const char* location,
-                       TICLError& error, Body body) {
+                       TICLError& error, Step step) {
   const int kAttempts = 3;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     LabelLock lock;
-    WriterLockState state;
+    WriterLockState state = WriterLockState::NotTaken;
     if (takeWritersLock(log, function, location, lock, state, error) != 0) return -1;
-    int result = body(state);
-    if (result != kRetryUnderLock) return result;
+    switch (step(state)) {
+      case LockedResult::Succeeded:
+        return 0;
+      case LockedResult::Failed:
+        return -1;
+      case LockedResult::RetryUnderLock:
+        break;
+    }
   }
   error = ICL_ERROR_FILE_LOCK;
   log.Error(function, "The index cache directory [%s] keeps appearing and vanishing; the label "

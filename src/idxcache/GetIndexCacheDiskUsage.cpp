@@ -7,6 +7,7 @@
 #include "IdxCacheDirInfo.h"
 #include "idxcache/DetailLogging.h"
 #include "idxcache/WellKnownDirs.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace {
@@ -40,15 +41,12 @@ long long getIndexCacheDiskUsageKB(const char* path) {
 
   const bool detail = icl::idxcache::detailLogging() == 1;
   // Measured where the existence check found it: backslashes are separators.
-  std::string subDir = convertSlashes(path);
-  if (!subDir.empty() && subDir.back() != '/') subDir.push_back('/');
-  const size_t baseLength = subDir.size();
+  const std::string base = convertSlashes(path);
 
   long long total = 0;
   bool found = false;
   for (int index = 0; index < icl::idxcache::kWellKnownDirCount; ++index) {
-    subDir.resize(baseLength);
-    subDir += GetIdxCacheDirList(index);
+    const std::string subDir = icl::sys::joinPath(base, GetIdxCacheDirList(index));
     // Whatever keeps access() from seeing it (absent, unreachable) passes it
     // over silently: the sub-directories are optional.
     if (icl::sys::calls().access(subDir.c_str(), F_OK) != 0) continue;

@@ -16,10 +16,6 @@ namespace icl {
 // writer may produce one.
 const int kReaderSizeLimit = 65000;
 
-// The reader's load codes (getFileIOError) that label writers act on.
-const int kLoadCodeMissing = 2;   // the file does not exist
-const int kLoadCodeTooLarge = 4;  // larger than the size limit
-
 struct LoadReport {
   // errno of the call that failed the load; 0 when the load succeeded or
   // failed without a failing call (too large, not a regular file, short).

@@ -20,6 +20,11 @@ const size_t kModeCapacity = 9;  // characters, without the NUL
 // examine a file says nothing about whether it exists.
 bool meansAbsent(int err) { return err == ENOENT || err == ENOTDIR; }
 
+// More than the reader may hold: over `limit`, or a size no file has.
+bool exceedsSizeLimit(int64_t size, int limit) {
+  return size < 0 || size > static_cast<int64_t>(limit);
+}
+
 }  // namespace
 
 int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
@@ -27,14 +32,14 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
   free(buffer);
   buffer = nullptr;
   fileLoaded = false;
-  fileIOError = 0;
+  fileIOError = ZUPI_FILE_OK;
   emptyLine[0] = '\0';
   readIndex = 0;
   fileSize = -1;
 
   const char* path = fileName.c_str();
   int err = 0;  // errno of the call that failed
-  auto fail = [this, report, &err](int code) {
+  auto fail = [this, report, &err](TZUPIFileIOError code) {
     fileIOError = code;
     if (report != nullptr) report->err = err;
     return -1;
@@ -46,15 +51,15 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
   };
   auto tooLarge = [this, &fail]() {
     Error(kLoadFunction, "File length exceeded the maximum file size supported by API.");
-    return fail(4);
+    return fail(ZUPI_FILE_TOO_LARGE);
   };
   auto noMemory = [this, path, &fail]() {
     Error(kLoadFunction, "Could not allocate enough memory to open the file [%s] in memory.", path);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   };
   auto notRegular = [this, path, &fail]() {
     Error(kLoadFunction, "File [%s] is not a regular file.", path);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   };
 
   struct stat st;
@@ -62,21 +67,21 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
     err = errno;
     if (meansAbsent(err)) {
       Debug(kLoadFunction, "File [%s] does not exist.", path);
-      return fail(2);
+      return fail(ZUPI_FILE_NOT_FOUND);
     }
     logCall("stat()", err);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   }
   fileSize = st.st_size;
   // A FIFO, socket or device would block the caller or never end.
   if (!S_ISREG(st.st_mode)) return notRegular();
-  if (fileSize > static_cast<int64_t>(maxFileSize) || fileSize < 0) return tooLarge();
+  if (exceedsSizeLimit(fileSize, maxFileSize)) return tooLarge();
   buffer = static_cast<char*>(malloc(static_cast<size_t>(fileSize) + 1));
   if (buffer == nullptr) return noMemory();
   if (modeTooLong) {
     Error(kLoadFunction, "Open mode of more than %zu characters refused for the file [%s].",
           kModeCapacity, path);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   }
   int flags = 0;
   icl::sys::UniqueFd fd;
@@ -90,20 +95,20 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
   if (!fd.valid()) {
     Error(kLoadFunction, "fopen() failed to open the file [%s].", path);
     if (err != 0) logCall("open()", err);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   }
   struct stat opened;
   if (icl::sys::calls().fstat(fd.get(), &opened) != 0) {
     err = errno;
     logCall("fstat()", err);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   }
   if (!S_ISREG(opened.st_mode)) return notRegular();
   // Writers replace a file by renaming a new one over it: the file opened
   // may not be the one measured. Load what was opened, whole.
   if (opened.st_size != fileSize) {
     fileSize = opened.st_size;
-    if (fileSize > static_cast<int64_t>(maxFileSize) || fileSize < 0) return tooLarge();
+    if (exceedsSizeLimit(fileSize, maxFileSize)) return tooLarge();
     free(buffer);
     buffer = static_cast<char*>(malloc(static_cast<size_t>(fileSize) + 1));
     if (buffer == nullptr) return noMemory();
@@ -113,7 +118,7 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
     err = got < 0 ? errno : 0;
     Error(kLoadFunction, "Failed to read the entire file [%s].", path);
     if (err != 0) logCall("read()", err);
-    return fail(3);  // fd closes here
+    return fail(ZUPI_FILE_UNREADABLE);  // fd closes here
   }
   // The file may have grown since the fstat; never take more than the limit.
   char probe;
@@ -122,15 +127,15 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
     err = errno;
     Error(kLoadFunction, "Failed to read the entire file [%s].", path);
     logCall("read()", err);
-    return fail(3);
+    return fail(ZUPI_FILE_UNREADABLE);
   }
   if (more == 1) {
     if (icl::sys::calls().fstat(fd.get(), &opened) != 0) {
       err = errno;
       logCall("fstat()", err);
-      return fail(3);
+      return fail(ZUPI_FILE_UNREADABLE);
     }
-    if (opened.st_size > static_cast<off_t>(maxFileSize)) return tooLarge();
+    if (exceedsSizeLimit(opened.st_size, maxFileSize)) return tooLarge();
   }
   buffer[fileSize] = '\0';
   fileLoaded = true;

@@ -27,7 +27,7 @@ ZUPITextFileOpen::ZUPITextFileOpen(const char* path, const char* openMode, bool 
       buffer(nullptr),
       fileLoaded(false),
       streamOpen(false),
-      fileIOError(0),
+      fileIOError(ZUPI_FILE_OK),
       readIndex(0),
       fileSize(-1),
       emptyLine{'\0'},

@@ -10,6 +10,7 @@
 #include "ScratchFile.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace {
@@ -18,7 +19,7 @@ const char* const kFunction = "ICLController::canFilesBeCreatedInDirectory";
 const char* const kTestSentence =
     "This is a write test to see if the index cache directory is valid.";
 
-// Removes the scratch file when the test fails once the file is its own.
+// Removes the scratch file when the check fails once the file is its own.
 class ScratchCleanup {
  public:
   ScratchCleanup(EvDebug& log, const char* path) : log_(log), path_(path) {}
@@ -49,7 +50,7 @@ class ScratchCleanup {
 // index cache needs: create, write, read back, record lock, chown, chmod,
 // remove, and an existing label opened for update. Creates the directory
 // first when it is missing. Every failure returns -1 at once and removes the
-// scratch file once the test made it its own; the label is never written.
+// scratch file once the check made it its own; the label is never written.
 int ICLController::canFilesBeCreatedInDirectory() {
   iclError = ICL_ERROR_NONE;
 
@@ -61,36 +62,26 @@ int ICLController::canFilesBeCreatedInDirectory() {
 
   // The canonical form is never longer than its input, and iclLocation holds
   // at most 255 characters, so the buffer always has room. An existing
-  // directory is tested where DoesPathExist found it: with its backslashes
+  // directory is checked where DoesPathExist found it: with its backslashes
   // turned into slashes, not as a relative name that holds backslashes.
   char directory[1024];
   const std::string location = exists ? convertSlashes(iclLocation) : std::string(iclLocation);
   memcpy(directory, location.c_str(), location.size() + 1);
   if (!exists && CreateDirRecursive(directory) != 0) {
-    iclError = ICL_ERROR_PATH_NOT_FOUND;
-    Error(kFunction, "Could not create directory: [%s]", directory);
-    return -1;
+    return failWith(ICL_ERROR_PATH_NOT_FOUND, EV_LOG_ERROR, kFunction,
+                    "Could not create directory: [%s]", directory);
   }
 
-  std::string prefix(directory);
-  if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
-  const std::string scratch = prefix + icl::kScratchFileName;
-  const std::string label = prefix + icl::kLabelFileName;
+  const std::string scratch = icl::sys::joinPath(directory, icl::kScratchFileName);
+  const std::string label = icl::sys::joinPath(directory, icl::kLabelFileName);
   const char* scratchPath = scratch.c_str();
 
   // The sentence did not reach the file whole: a Debug line, as operators know it.
-  auto failNotWrittenWhole = [this](const char* path) {
-    iclError = ICL_ERROR_FILE_WRITE;
-    Debug(kFunction,
-          "fopen failed to open the file for writing. [%s] Index cache label could not be "
-          "written.",
-          path);
-    return -1;
-  };
-  auto logFailedStep = [this, scratchPath](const icl::ScratchFailure& failure) {
-    if (failure.step == nullptr) return;
-    Error(kFunction, "Test file [%s]: %s failed: [%s]", scratchPath, failure.step,
-          strerror(failure.err));
+  auto failNotWrittenWhole = [this, scratchPath]() {
+    return failWith(ICL_ERROR_FILE_WRITE, EV_LOG_DEBUG, kFunction,
+                    "fopen failed to open the file for writing. [%s] Index cache label could not "
+                    "be written.",
+                    scratchPath);
   };
   ScratchCleanup cleanup(*this, scratchPath);
   icl::ScratchIdentity identity;
@@ -98,34 +89,40 @@ int ICLController::canFilesBeCreatedInDirectory() {
   const icl::ScratchWrite written =
       icl::writeScratchFile(scratchPath, std::string(kTestSentence) + "\n", identity, failure);
   if (written != icl::ScratchWrite::kNotOpened) cleanup.arm(identity);
-  switch (written) {
-    case icl::ScratchWrite::kWritten:
-      break;
-    case icl::ScratchWrite::kNotOpened:
-    case icl::ScratchWrite::kNotEmptied:
-      iclError = ICL_ERROR_FILE_WRITE;
-      Error(kFunction,
-            "fopen() failed to open the file for writing. [%s] Index cache label could not be "
-            "written.",
-            scratchPath);
-      logFailedStep(failure);
-      return -1;
-    case icl::ScratchWrite::kNotWritten:
-      failNotWrittenWhole(scratchPath);
-      logFailedStep(failure);
-      return -1;
+  if (written != icl::ScratchWrite::kWritten) {
+    if (written == icl::ScratchWrite::kNotWritten) {
+      failNotWrittenWhole();
+    } else {
+      failWith(ICL_ERROR_FILE_WRITE, EV_LOG_ERROR, kFunction,
+               "fopen() failed to open the file for writing. [%s] Index cache label could not be "
+               "written.",
+               scratchPath);
+    }
+    if (failure.step != icl::FileStep::None) {
+      Error(kFunction, "Test file [%s]: %s failed: [%s]", scratchPath,
+            icl::fileStepText(failure.step), strerror(failure.err));
+    }
+    return -1;
   }
 
   ZUPITextFileOpen readBack(scratchPath, nullptr, true);
   if (!readBack.isFileOpen()) {
-    iclError = ICL_ERROR_FILE_WRITE;
-    Error(kFunction,
-          "fopen() failed to open the test file for reading. [%s] Index cache label could not be "
-          "written.",
-          scratchPath);
-    return -1;
+    return failWith(ICL_ERROR_FILE_WRITE, EV_LOG_ERROR, kFunction,
+                    "fopen() failed to open the test file for reading. [%s] Index cache label "
+                    "could not be written.",
+                    scratchPath);
   }
-  if (strcmp(readBack.readln(), kTestSentence) != 0) return failNotWrittenWhole(scratchPath);
+  if (strcmp(readBack.readln(), kTestSentence) != 0) return failNotWrittenWhole();
+
+  // The lock, the owner and the mode are all tried on this one descriptor,
+  // so a name swapped in the meantime can never redirect them.
+  icl::sys::UniqueFd fd = icl::reopenScratchFile(scratchPath, identity);
+  if (!fd.valid()) {
+    return failWith(ICL_ERROR_FILE_WRITE, EV_LOG_DEBUG, kFunction,
+                    "open failed to open the test file for read/write to do the file lock test. "
+                    "File [%s] ",
+                    scratchPath);
+  }
 
   struct flock lock;
   memset(&lock, 0, sizeof lock);
@@ -133,35 +130,23 @@ int ICLController::canFilesBeCreatedInDirectory() {
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;  // to the end of the file: the whole file
-  // The lock, the owner and the mode are all tested on this one descriptor,
-  // so a name swapped in the meantime can never redirect them.
-  icl::sys::UniqueFd fd = icl::reopenScratchFile(scratchPath, identity);
-  if (!fd.valid()) {
-    iclError = ICL_ERROR_FILE_WRITE;
-    Debug(kFunction,
-          "open failed to open the test file for read/write to do the file lock test. File [%s] ",
-          scratchPath);
-    return -1;
-  }
-
   // Waits while another process holds the file; an interrupted wait fails.
   if (icl::sys::calls().fcntlLock(fd.get(), F_SETLKW, &lock) == -1) {
     int err = errno;
     fd.close();
     if (err == EINVAL) {
-      iclError = ICL_ERROR_LOCK_NOT_SUPPORTED;
-      Error(kFunction,
-            "fcntl() failed to establish a file lock - file locks are not supported in the path "
-            "specified for the index cache.");
-    } else if (err == EINTR || err == EAGAIN) {
-      iclError = ICL_ERROR_FILE_LOCK;
-      Error(kFunction, "fcntl ()failed to establish a file lock. File [%s]", scratchPath);
-    } else {
-      iclError = ICL_ERROR_FILE_LOCK;
-      Error(kFunction,
-            "Unknown fcntl error [%d] returned while checking for file locking capabilities.", err);
+      return failWith(ICL_ERROR_LOCK_NOT_SUPPORTED, EV_LOG_ERROR, kFunction,
+                      "fcntl() failed to establish a file lock - file locks are not supported in "
+                      "the path specified for the index cache.");
     }
-    return -1;
+    if (err == EINTR || err == EAGAIN) {
+      return failWith(ICL_ERROR_FILE_LOCK, EV_LOG_ERROR, kFunction,
+                      "fcntl ()failed to establish a file lock. File [%s]", scratchPath);
+    }
+    return failWith(ICL_ERROR_FILE_LOCK, EV_LOG_ERROR, kFunction,
+                    "Unknown fcntl error [%d] returned while checking for file locking "
+                    "capabilities.",
+                    err);
   }
   lock.l_type = F_UNLCK;
   if (icl::sys::calls().fcntlLock(fd.get(), F_SETLK, &lock) == -1) {
@@ -177,27 +162,22 @@ int ICLController::canFilesBeCreatedInDirectory() {
     } else {
       Error(kFunction, "stat() for %s failed", scratchPath);
     }
-    Error(kFunction, "Error [%d] returned by stat while checking for file chown capabilities.",
-          err);
-    iclError = ICL_ERROR_CHOWN;
-    return -1;
+    return failWith(ICL_ERROR_CHOWN, EV_LOG_ERROR, kFunction,
+                    "Error [%d] returned by stat while checking for file chown capabilities.", err);
   }
   // Gives the file its own owner and group: nothing changes, but the file
   // system has to accept an ownership change.
   if (icl::sys::calls().fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
     int err = errno;
-    iclError = ICL_ERROR_CHOWN;
-    Error(kFunction,
-          "Error [%d] returned while checking for file chown capabilities by stetting GUID [%d] "
-          "and UID [%d] for [%s].",
-          err, static_cast<int>(st.st_gid), static_cast<int>(st.st_uid), scratchPath);
-    return -1;
+    return failWith(ICL_ERROR_CHOWN, EV_LOG_ERROR, kFunction,
+                    "Error [%d] returned while checking for file chown capabilities by stetting "
+                    "GUID [%d] and UID [%d] for [%s].",
+                    err, static_cast<int>(st.st_gid), static_cast<int>(st.st_uid), scratchPath);
   }
   if (icl::sys::calls().fchmod(fd.get(), 0777) != 0) {
     int err = errno;
-    iclError = ICL_ERROR_CHMOD;
-    Error(kFunction, "Error [%d] returned while checking for file chmod capabilities.", err);
-    return -1;
+    return failWith(ICL_ERROR_CHMOD, EV_LOG_ERROR, kFunction,
+                    "Error [%d] returned while checking for file chmod capabilities.", err);
   }
   fd.close();  // nothing was written through it, so its result tells nothing
   cleanup.disarm();
@@ -210,11 +190,10 @@ int ICLController::canFilesBeCreatedInDirectory() {
 
   // "r+b" proves that an existing label could be rewritten; none yet is fine.
   ZUPITextFileOpen existing(label.c_str(), "r+b", true);
-  if (!existing.isFileOpen() && existing.getFileIOError() != 2) {
-    iclError = ICL_ERROR_FILE_WRITE;
-    Debug(kFunction, "fopen failed to open the existing ICL file for writing. ICL file: [%s] ",
-          label.c_str());
-    return -1;
+  if (!existing.isFileOpen() && existing.getFileIOError() != ZUPI_FILE_NOT_FOUND) {
+    return failWith(ICL_ERROR_FILE_WRITE, EV_LOG_DEBUG, kFunction,
+                    "fopen failed to open the existing ICL file for writing. ICL file: [%s] ",
+                    label.c_str());
   }
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "LabelFile.h"
+#include "DurableReplace.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@ namespace {
 
 const int kUniqueNameAttempts = 16;
 
-int fail(ReplaceError& error, const char* step, const std::string& path, int err) {
+int fail(ReplaceError& error, FileStep step, const std::string& path, int err) {
   error.step = step;
   error.path = path;
   error.err = err;
@@ -34,19 +34,19 @@ std::string uniqueTempPath(const std::string& target) {
 int copyAttributes(int fd, const struct stat& old, const std::string& tempPath,
                    ReplaceError& error) {
   struct stat now;
-  if (sys::calls().fstat(fd, &now) != 0) return fail(error, "examining", tempPath, errno);
+  if (sys::calls().fstat(fd, &now) != 0) return fail(error, FileStep::Examining, tempPath, errno);
   if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
     if (sys::calls().fchown(fd, old.st_uid, old.st_gid) != 0) {
-      if (errno != EPERM) return fail(error, "setting the owner of", tempPath, errno);
+      if (errno != EPERM) return fail(error, FileStep::SettingOwner, tempPath, errno);
       if (now.st_gid != old.st_gid &&
           sys::calls().fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 && errno != EPERM) {
-        return fail(error, "setting the group of", tempPath, errno);
+        return fail(error, FileStep::SettingGroup, tempPath, errno);
       }
     }
   }
   // After the chown, which may clear set-id bits.
   if (sys::calls().fchmod(fd, old.st_mode & 07777) != 0) {
-    return fail(error, "setting the permissions of", tempPath, errno);
+    return fail(error, FileStep::SettingPermissions, tempPath, errno);
   }
   return 0;
 }
@@ -60,10 +60,10 @@ int createTemp(const ReplaceRequest& request, std::string& tempPath, ReplaceErro
     if (sys::calls().unlink(tempPath.c_str()) == 0) {
       notes.staleTempRemoved = true;
     } else if (errno != ENOENT) {
-      return fail(error, "removing the stale temporary file", tempPath, errno);
+      return fail(error, FileStep::RemovingStaleTemp, tempPath, errno);
     }
     int fd = sys::openRetry(tempPath.c_str(), flags, 0666);
-    if (fd < 0) return fail(error, "creating", tempPath, errno);
+    if (fd < 0) return fail(error, FileStep::Creating, tempPath, errno);
     return fd;
   }
   for (int attempt = 0;; ++attempt) {
@@ -71,7 +71,7 @@ int createTemp(const ReplaceRequest& request, std::string& tempPath, ReplaceErro
     int fd = sys::openRetry(tempPath.c_str(), flags, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST || attempt + 1 == kUniqueNameAttempts) {
-      return fail(error, "creating", tempPath, errno);
+      return fail(error, FileStep::Creating, tempPath, errno);
     }
   }
 }
@@ -80,12 +80,12 @@ int createTemp(const ReplaceRequest& request, std::string& tempPath, ReplaceErro
 // cannot sync a directory say EINVAL; there is nothing more to do then.
 int syncDirectory(const std::string& directory, ReplaceError& error) {
   sys::UniqueFd dir(sys::openRetry(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid()) return fail(error, "opening the directory", directory, errno);
+  if (!dir.valid()) return fail(error, FileStep::OpeningDirectory, directory, errno);
   if (sys::fsyncRetry(dir.get()) != 0 && errno != EINVAL) {
-    return fail(error, "syncing the directory", directory, errno);
+    return fail(error, FileStep::SyncingDirectory, directory, errno);
   }
   int err = dir.close();
-  if (err != 0) return fail(error, "closing the directory", directory, err);
+  if (err != 0) return fail(error, FileStep::ClosingDirectory, directory, err);
   return 0;
 }
 
@@ -97,11 +97,11 @@ int fillTemp(sys::UniqueFd& fd, const ReplaceRequest& request, const std::string
     return -1;
   }
   if (sys::writeFull(fd.get(), request.content->data(), request.content->size()) != 0) {
-    return fail(error, "writing", tempPath, errno);
+    return fail(error, FileStep::Writing, tempPath, errno);
   }
-  if (sys::fsyncRetry(fd.get()) != 0) return fail(error, "syncing", tempPath, errno);
+  if (sys::fsyncRetry(fd.get()) != 0) return fail(error, FileStep::Syncing, tempPath, errno);
   int err = fd.close();
-  if (err != 0) return fail(error, "closing", tempPath, err);
+  if (err != 0) return fail(error, FileStep::Closing, tempPath, err);
   return 0;
 }
 
@@ -124,7 +124,7 @@ int replaceFileDurably(const ReplaceRequest& request, ReplaceError& error, Repla
     return -1;
   }
   if (sys::calls().rename(tempPath.c_str(), request.target.c_str()) != 0) {
-    fail(error, "renaming", tempPath, errno);
+    fail(error, FileStep::Renaming, tempPath, errno);
     sys::calls().unlink(tempPath.c_str());
     return -1;
   }

@@ -1,5 +1,5 @@
-#ifndef ICL_ICL_LABELFILE_H
-#define ICL_ICL_LABELFILE_H
+#ifndef ICL_ICL_DURABLEREPLACE_H
+#define ICL_ICL_DURABLEREPLACE_H
 
 // Replacing a file so that readers only ever see the old or the new bytes.
 //
@@ -9,15 +9,17 @@
 // the rename survives a power cut. Knows nothing of the label's format.
 //
 // On disk after a failure before the rename (setting the attributes
-// included): the target exactly as it was,
-// and no temporary file (unless removing it failed too; a reserved one is
-// then cleared by the next writer). After a failed directory sync: the new
-// target, possibly not yet durable.
+// included): the target exactly as it was, and no temporary file (unless
+// removing it failed too; a reserved one is then cleared by the next
+// writer). After a failed directory sync (ReplaceError::targetReplaced):
+// the new target, possibly not yet durable.
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
+
+#include "FileStep.h"
 
 namespace icl {
 
@@ -36,11 +38,15 @@ struct ReplaceRequest {
   bool reservedTemp = false;
 };
 
+// Why a replace failed. The steps before the rename work on the temporary
+// file (RemovingStaleTemp, Creating, Examining, SettingOwner, SettingGroup,
+// SettingPermissions, Writing, Syncing, Closing, Renaming); after it only
+// the directory's (OpeningDirectory, SyncingDirectory, ClosingDirectory).
 struct ReplaceError {
-  const char* step = "";  // "creating", "writing", "syncing", ... (for log lines)
-  std::string path;       // the file or directory the step worked on
-  int err = 0;            // errno of the failed call
-  bool targetReplaced = false;  // only the directory sync failed
+  FileStep step = FileStep::None;
+  std::string path;             // the file or directory the step worked on
+  int err = 0;                  // errno of the failed call
+  bool targetReplaced = false;  // only a directory step failed
 };
 
 struct ReplaceNotes {
