@@ -49,7 +49,7 @@ std::vector<SysOp> traceOfOneChange(bool add) {
 void expectRecovered(const TempDir& dir, bool killed) {
   auto noTemporaryFile = [&dir] {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-      if (entry.path().string().find(".tmp") != std::string::npos) return false;
+      if (entry.path().filename().string().find(".tmp") != std::string::npos) return false;
     }
     return true;
   };
