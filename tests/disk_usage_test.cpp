@@ -185,10 +185,10 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   makeDir(top);
   sizedFile(top + "/f", 5000);  // 5
   makeDir(top + "/s");
-  sizedFile(top + "/s/g", 1);  // 1
+  sizedFile(top + "/s/g\n\x1b\\", 1);  // 1; a name from disk is shown escaped, never forging a line
   const std::string sNotListed = "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
   const struct { SysOp op; long nth; int err; long long total; Lines errors; } cases[] = {
-      {SysOp::Fstatat, 1, EIO, 0, {"E getDiskUsage: Failed to stat [" + top + "/f" + eio, "E getDiskUsage: Failed to stat [" + top + "/s/g" + eio}},
+      {SysOp::Fstatat, 1, EIO, 0, {"E getDiskUsage: Failed to stat [" + top + "/f" + eio, "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio}},
       {SysOp::Fstatat, 1, ENOENT, 0, {}},  // removed meanwhile: Debug lines only
       {SysOp::Openat, 2, EACCES, 5, {noHandle(top + "/s")}},
       {SysOp::Openat, 2, ENOENT, 5, {}},

@@ -243,6 +243,25 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     EXPECT_EQ(faults.calls(SysOp::FcntlLock), fault.second == ENOLCK ? 1 : 1 + (fault.first == SysOp::FcntlLock));
   }
   EXPECT_EQ(log.errors().size(), 1u);
+  // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who may write the
+  // directory but not open the lock file changes nothing, rather than change the label unlocked.
+  const mode_t umaskBefore = umask(077);
+  for (auto modes : {std::pair<mode_t, mode_t>{0755, 0644}, {0775, 0664}, {0777, 0666}}) {
+    TempDir fresh;
+    struct stat st;
+    ASSERT_EQ(chmod(fresh.path().c_str(), modes.first), 0);
+    EXPECT_EQ(change(fresh, true), 0);
+    EXPECT_EQ(stat(fresh.file("icl_label.lock").c_str(), &st) == 0 ? st.st_mode & 07777 : 0, modes.second);
+  }
+  umask(umaskBefore);
+  writeFile(dir.file("icl_label.txt"), kOld, 0666);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777) + chmod(dir.file("icl_label.lock").c_str(), 0444), 0);
+  EXPECT_EQ(runInChild([&dir] {
+              LogCapture quiet;
+              ICLController writer("hostA", dir.path().c_str());
+              return change(dir, true, &writer) == -1 && writer.GetICLError() == ICL_ERROR_FILE_LOCK ? 0 : 1;
+            }, true), 0);
+  EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
 }
 
 
