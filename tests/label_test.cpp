@@ -97,10 +97,12 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   EXPECT_EQ(st.st_uid, root ? 65534 : geteuid());
   for (int err : {EIO, EPERM}) {  // where the owner cannot be kept for want of privilege, the group still is
     const std::string before = readFile(label);
+    LogCapture log;
     FaultInjector faults;
     faults.failNth(1, err, false, {SysOp::Fchown});
     EXPECT_EQ(controller.RemoveAccessPathIDfromICL(), err == EPERM || !root ? 0 : -1);
     EXPECT_EQ(readFile(label) == before, err == EIO && root) << "any other failure keeps the label";
+    EXPECT_EQ(log.errors().size(), err == EIO && root ? 1u : 0u);
   }
   EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_gid : 0, root ? 65534 : getegid());
 }
