@@ -27,8 +27,6 @@ namespace icl {
 namespace test {
 namespace {
 
-using Args = std::vector<std::string>;
-
 struct ToolRun {
   int status;
   std::string out;
@@ -54,7 +52,7 @@ ToolRun runShell(const std::string& line) {
 }
 
 // The built icl with `args`, standing for "%s" in the shell line `around`.
-ToolRun runTool(const Args& args, std::string around = "%s") {
+ToolRun runTool(const std::vector<std::string>& args, std::string around = "%s") {
   std::string line = ICL_TOOL_PATH;
   for (const std::string& a : args) line += " " + quoted(a);
   return runShell(around.replace(around.find("%s"), 2, line));
@@ -101,7 +99,7 @@ struct Row {
 void runRows(const std::vector<Row>& rows, const std::string& dir) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    Args args;
+    std::vector<std::string> args;
     std::istringstream words(replaced(row.line, "@", dir));
     for (std::string word; std::getline(words, word, ' ');) {
       args.push_back(word == "''" ? "" : replaced(word, "~", " "));
@@ -263,6 +261,7 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
       {"show @/missing", 1, "", "=icl show: @/missing: " + notDir + "no such directory\n"
        "  (run again with -v for the library's full log)\n"},
       {"du @/file", 1, "", "icl du: @/file: " + notDir + "not a directory\n"},
+      {"du @/" + std::string(300, 'd'), 1, "", "ICL_ERROR_EMPTY_PATH (4), event code 0x23000180"},
       {"--json show @/invalid", 1, "\"code\":7,\"event\":\"0x23000237\",\"message\":\"ICL_ERROR_"
        "FILE_INVALID (7), event code 0x23000237: the label is invalid", ""},
       {"test-dir @/file", 1, "", "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: a label or "
