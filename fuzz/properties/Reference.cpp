@@ -1,279 +1,113 @@
 #include "Reference.h"
 
-#include <stdio.h>
-#include <string.h>
+#include <ctype.h>
+#include <errno.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
-namespace icl {
-namespace fuzz {
+namespace icl::fuzz {
 namespace {
 
-const char kPoolKey[] = "INDEXCACHEPOOLID=";
-const char kCacheKey[] = "INDEXCACHEID=";
-const char kMarkerKey[] = "INDEXCACHETIMESTAMPMARKER=";
-const char kAccessPathKey[] = "USED_BY_ACCESSPATHID:";
+const std::string kKeys[3] = {"INDEXCACHEPOOLID=", "INDEXCACHEID=", "INDEXCACHETIMESTAMPMARKER="};
+const std::string kAccessPathKey = "USED_BY_ACCESSPATHID:";
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The sign and the digits that "%d" would consume at the start of `text`;
-// `magnitude` comes back without leading zeros ("" for zero).
-bool leadingDecimal(const std::string& text, bool& negative, std::string& magnitude) {
-  size_t at = text.find_first_not_of(" \t\n\v\f\r");
-  if (at == std::string::npos) return false;
-  negative = false;
-  if (text[at] == '+' || text[at] == '-') {
-    negative = text[at] == '-';
-    ++at;
+// strtoll and strtoull, refused below `lowest` or above `highest`.
+bool readNumber(const std::string& text, long long lowest, unsigned long long highest,
+                int64_t& value) {
+  const char* start = text.c_str();
+  while (isspace(static_cast<unsigned char>(*start))) ++start;
+  char* end = nullptr;
+  errno = 0;
+  if (*start == '-') {
+    const long long v = strtoll(start, &end, 10);
+    value = v;
+    return end != start && errno == 0 && v >= lowest;
   }
-  size_t end = at;
-  while (end < text.size() && isDigit(text[end])) ++end;
-  if (end == at) return false;
-  magnitude = text.substr(at, end - at);
-  size_t firstNonZero = magnitude.find_first_not_of('0');
-  magnitude = firstNonZero == std::string::npos ? "" : magnitude.substr(firstNonZero);
-  return true;
-}
-
-// Decimal strings without leading zeros compare by length, then by text.
-bool notAbove(const std::string& magnitude, const std::string& limit) {
-  if (magnitude.size() != limit.size()) return magnitude.size() < limit.size();
-  return magnitude <= limit;
-}
-
-uint64_t toUnsigned(const std::string& magnitude) {
-  uint64_t value = 0;
-  for (char c : magnitude) value = value * 10 + static_cast<uint64_t>(c - '0');
-  return value;
-}
-
-int64_t fromBits(uint64_t bits) {
-  int64_t value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
+  const unsigned long long v = strtoull(start, &end, 10);
+  value = static_cast<int64_t>(v);
+  return end != start && errno == 0 && v <= highest;
 }
 
 }  // namespace
 
-bool isLineTerminator(char c) { return c == '\0' || c == '\r' || c == '\n'; }
-
 std::vector<std::string> referenceLines(const std::string& bytes) {
+  const std::string terminators("\r\n\0", 3);
   std::vector<std::string> lines;
-  std::string current;
-  for (char c : bytes) {
-    if (!isLineTerminator(c)) {
-      current.push_back(c);
-    } else if (!current.empty()) {
-      lines.push_back(current);
-      current.clear();
-    }
+  for (size_t at = 0; (at = bytes.find_first_not_of(terminators, at)) != std::string::npos;) {
+    const size_t end = bytes.find_first_of(terminators, at);
+    lines.push_back(bytes.substr(at, end - at));
+    at = end;
   }
-  if (!current.empty()) lines.push_back(current);
   return lines;
 }
 
 std::string referenceNormalise(const std::string& line, size_t destSize) {
-  std::string looked = line.substr(0, std::min<size_t>(line.size(), 1023));
-  looked = looked.substr(0, looked.find('\0'));
-  looked = looked.substr(0, looked.find('#'));
   std::string out;
-  for (char c : looked) {
-    if (c == ' ') continue;
-    out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+  for (char c : line.substr(0, std::min(line.find_first_of(std::string("#\0", 2)), size_t{1023}))) {
+    if (c != ' ') out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   }
   return out.substr(0, destSize - 1);
 }
 
-bool referenceId(const std::string& text, int32_t& value) {
-  bool negative;
-  std::string magnitude;
-  if (!leadingDecimal(text, negative, magnitude)) return false;
-  if (!notAbove(magnitude, negative ? "2147483648" : "2147483647")) return false;
-  int64_t wide = static_cast<int64_t>(toUnsigned(magnitude));
-  value = static_cast<int32_t>(negative ? -wide : wide);
-  return true;
-}
-
-bool referenceMarker(const std::string& text, int64_t& value) {
-  bool negative;
-  std::string magnitude;
-  if (!leadingDecimal(text, negative, magnitude)) return false;
-  if (!notAbove(magnitude, negative ? "9223372036854775808" : "18446744073709551615")) {
-    return false;
-  }
-  const uint64_t m = toUnsigned(magnitude);
-  value = fromBits(negative ? 0 - m : m);
-  return true;
-}
-
-std::string referenceOwnLine(int32_t accessPathID) {
-  return kAccessPathKey + std::to_string(accessPathID);
-}
-
-int32_t firstListedAccessPath(const std::vector<std::string>& lines, int32_t fallback) {
-  for (const std::string& line : lines) {
-    const std::string normalised = referenceNormalise(line);
-    if (!startsWith(normalised, kAccessPathKey)) continue;
-    const std::string rest = normalised.substr(strlen(kAccessPathKey));
-    int32_t id;
-    if (referenceId(rest, id) && std::to_string(id) == rest) return id;
-  }
-  return fallback;
-}
-
-bool isPoolLine(const std::string& line) { return startsWith(referenceNormalise(line), kPoolKey); }
-bool isCacheLine(const std::string& line) {
-  return startsWith(referenceNormalise(line), kCacheKey);
-}
-bool isMarkerLine(const std::string& line) {
-  return startsWith(referenceNormalise(line), kMarkerKey);
-}
-bool isOwnLine(const std::string& line, int32_t accessPathID) {
-  return referenceNormalise(line) == referenceOwnLine(accessPathID);
-}
-
-ReferenceReading referenceRead(const std::vector<std::string>& lines, int32_t ownID) {
+ReferenceReading referenceRead(const std::vector<std::string>& lines, int32_t own) {
   ReferenceReading r;
-  const std::string own = referenceOwnLine(ownID);
-  for (const std::string& line : lines) {
-    if (r.mask == 7 && r.ownFound) break;  // the reader stops here
-    const std::string n = referenceNormalise(line);
-    if (startsWith(n, kPoolKey)) {
-      r.mask |= 1;
-      if (!referenceId(n.substr(strlen(kPoolKey)), r.pool)) r.pool = 0;
+  for (size_t i = 0; i < lines.size() && !(r.mask == 7 && r.ownFound); ++i) {
+    const std::string n = referenceNormalise(lines[i]);
+    for (int key = 0; key < 3; ++key) {
+      if (!startsWith(n, kKeys[key])) continue;
+      r.mask |= 1 << key;
+      const std::string text = n.substr(kKeys[key].size());
+      if (!(key < 2 ? readNumber(text, INT32_MIN, INT32_MAX, r.values[key])
+                    : readNumber(text, INT64_MIN, UINT64_MAX, r.values[key]))) {
+        r.values[key] = 0;
+      }
     }
-    if (startsWith(n, kCacheKey)) {
-      r.mask |= 2;
-      if (!referenceId(n.substr(strlen(kCacheKey)), r.cache)) r.cache = 0;
-    }
-    if (startsWith(n, kMarkerKey)) {
-      r.mask |= 4;
-      if (!referenceMarker(n.substr(strlen(kMarkerKey)), r.marker)) r.marker = 0;
-    }
-    if (n == own) r.ownFound = true;
+    r.ownFound = r.ownFound || n == kAccessPathKey + std::to_string(own);
   }
   return r;
 }
 
-std::string referenceHostText(const std::string& host) {
-  std::string text = host;
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
-}
-
-std::string referenceMarkerLine(int64_t marker) {
-  return "INDEXCACHETIMESTAMPMARKER = " + std::to_string(marker);
-}
-
-std::string referenceAccessPathLine(int32_t accessPathID, const std::string& host) {
-  return "USED_BY_ACCESSPATHID: " + std::to_string(accessPathID) + " #" + referenceHostText(host);
-}
-
-std::string referenceAdd(const std::vector<std::string>& lines, int64_t marker,
-                         int32_t accessPathID, const std::string& host) {
-  std::string out;
-  bool sawMarker = false;
-  bool sawOwn = false;
+ReferenceRewrite referenceRewrite(const std::vector<std::string>& lines, bool add, int64_t marker,
+                                  int32_t accessPath, const std::string& host) {
+  std::string hostText = host;
+  std::replace_if(hostText.begin(), hostText.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  const std::string ownLine =
+      "USED_BY_ACCESSPATHID: " + std::to_string(accessPath) + " #" + hostText + "\n";
+  const std::string markerLine = "INDEXCACHETIMESTAMPMARKER = " + std::to_string(marker) + "\n";
+  ReferenceRewrite r;
   for (const std::string& line : lines) {
-    if (isMarkerLine(line)) {
-      sawMarker = true;
-      out += (marker != 0 ? referenceMarkerLine(marker) : line) + "\n";
-    } else if (isOwnLine(line, accessPathID)) {
-      sawOwn = true;
-      out += referenceAccessPathLine(accessPathID, host) + "\n";
-    } else {
-      out += line + "\n";
-    }
+    const std::string n = referenceNormalise(line);
+    const bool isMarker = add && startsWith(n, kKeys[2]);
+    const bool isOwn = !isMarker && n == kAccessPathKey + std::to_string(accessPath);
+    r.markerFound = r.markerFound || isMarker;
+    r.ownFound = r.ownFound || isOwn;
+    r.text += isMarker && marker != 0 ? markerLine : isOwn ? (add ? ownLine : "") : line + "\n";
   }
-  if (!sawMarker) out += referenceMarkerLine(marker) + "\n";
-  if (!sawOwn) out += referenceAccessPathLine(accessPathID, host) + "\n";
-  return out;
-}
-
-std::string referenceRemove(const std::vector<std::string>& lines, int32_t accessPathID) {
-  std::string out;
-  for (const std::string& line : lines) {
-    if (!isOwnLine(line, accessPathID)) out += line + "\n";
-  }
-  return out;
-}
-
-std::string referenceNewLabel(int32_t pool, int32_t cache, int64_t marker, int32_t accessPathID,
-                              const std::string& host) {
-  return "# INDEX CACHE LABEL FILE\n"
-         "#\n"
-         "# Index Cache Label file for the Index Cache with the ID: " +
-         std::to_string(cache) +
-         "\n"
-         "#\n"
-         "# DO NOT EDIT THIS FILE\n"
-         "#\n"
-         "INDEXCACHEPOOLID = " +
-         std::to_string(pool) + "\nINDEXCACHEID = " + std::to_string(cache) + "\n" +
-         referenceMarkerLine(marker) +
-         "\n"
-         "#\n"
-         "# List of hosts that access this file follows\n"
-         "# Warning: Hostnames may not be current.\n"
-         "#\n"
-         "#\n" +
-         referenceAccessPathLine(accessPathID, host) + "\n";
+  if (add && !r.markerFound) r.text += markerLine;
+  if (add && !r.ownFound) r.text += ownLine;
+  return r;
 }
 
 std::string referenceFixPath(const std::string& path) {
-  // Each component with whether a separator follows it; the last component
-  // (empty after a trailing separator) is always kept as it stands.
   std::vector<std::string> kept;
-  size_t at = 0;
-  do {
-    while (at < path.size() && isSeparator(path[at])) ++at;
-    size_t end = at;
-    while (end < path.size() && !isSeparator(path[end])) ++end;
-    const std::string component = path.substr(at, end - at);
-    const bool separatorFollows = end < path.size();
-    at = end;
-    if (separatorFollows && component == ".") continue;
-    if (separatorFollows && component == "..") {
-      if (!kept.empty()) kept.pop_back();
-      continue;
-    }
-    kept.push_back(component);
-  } while (at < path.size());
-  std::string out;
-  for (const std::string& component : kept) out += "/" + component;
-  return out;
-}
-
-std::string printable(const std::string& bytes, size_t limit) {
-  std::string out = "\"";
-  for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c == '\\' || c == '"') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c < 0x20 || c >= 0x7f) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
+  for (size_t at = 0, end = 0; end < path.size(); at = end) {
+    at = std::min(path.find_first_not_of("/\\", at), path.size());
+    end = std::min(path.find_first_of("/\\", at), path.size());
+    const std::string part = path.substr(at, end - at);
+    if (end == path.size() || (part != "." && part != "..")) {
+      kept.push_back(part);
+    } else if (part == ".." && !kept.empty()) {
+      kept.pop_back();
     }
   }
-  out += '"';
-  if (bytes.size() > limit) out += "... (" + std::to_string(bytes.size()) + " bytes)";
+  std::string out;
+  for (const std::string& part : kept) out += "/" + part;
   return out;
 }
 
-}  // namespace fuzz
-}  // namespace icl
+}  // namespace icl::fuzz

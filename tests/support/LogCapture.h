@@ -1,55 +1,43 @@
 #ifndef ICL_TESTS_LOGCAPTURE_H
 #define ICL_TESTS_LOGCAPTURE_H
 
+// Takes every log line of the process while it lives, as "E function:
+// message" or "D function: message" (thread-safe), so that tests can assert
+// them and a passing run writes nothing to standard error.
+
+#include <algorithm>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "EvEvent.h"
 
-namespace icl {
-namespace test {
+namespace icl::test {
 
-struct LogLine {
-  EvLogLevel level;
-  std::string function;
-  std::string message;
-  bool operator==(const LogLine& other) const {
-    return level == other.level && function == other.function && message == other.message;
-  }
-};
-
-std::ostream& operator<<(std::ostream& out, const LogLine& line);
-
-inline LogLine debugLine(std::string function, std::string message) {
-  return LogLine{EV_LOG_DEBUG, std::move(function), std::move(message)};
-}
-inline LogLine errorLine(std::string function, std::string message) {
-  return LogLine{EV_LOG_ERROR, std::move(function), std::move(message)};
-}
-
-// Captures every log line of the process while it lives (thread-safe).
 class LogCapture {
  public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  std::vector<LogLine> lines() const;
-  // Lines of one level only.
-  std::vector<LogLine> lines(EvLogLevel level) const;
-  bool contains(const LogLine& line) const;
-  void clear();
+  LogCapture() { EvSetLogSink(&LogCapture::sink, this); }
+  ~LogCapture() { EvSetLogSink(nullptr, nullptr); }
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  std::vector<std::string> errors() const {  // the Error lines only
+    std::vector<std::string> out = lines();
+    out.erase(std::remove_if(out.begin(), out.end(), [](const std::string& l) { return l[0] != 'E'; }), out.end());
+    return out;
+  }
 
  private:
-  static void sink(EvLogLevel level, const char* function, const char* message, void* context);
+  static void sink(EvLogLevel level, const char* function, const char* message, void* self) {
+    LogCapture& log = *static_cast<LogCapture*>(self);
+    std::lock_guard<std::mutex> lock(log.mutex_);
+    log.lines_.push_back((level == EV_LOG_ERROR ? "E " : "D ") + std::string(function) + ": " + message);
+  }
   mutable std::mutex mutex_;
-  std::vector<LogLine> lines_;
+  std::vector<std::string> lines_;
 };
 
-}  // namespace test
-}  // namespace icl
+}  // namespace icl::test
 
 #endif

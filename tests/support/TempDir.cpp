@@ -1,75 +1,48 @@
 #include "TempDir.h"
 
-#include <errno.h>
-#include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
-namespace icl {
-namespace test {
+namespace fs = std::filesystem;
+
+namespace icl::test {
 
 TempDir::TempDir() {
   const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                        "/icl-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed: " + std::string(strerror(errno)));
-  }
-  path_ = pattern;
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/icl-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+  path_ = fs::canonical(pattern);  // as the library's canonical forms name it
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  // Tests may leave read-only directories behind; open them up first.
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      chmod(it->path().c_str(), 0755);
-    }
+  for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::end(it); it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ignored);
   }
-  chmod(path_.c_str(), 0755);
-  std::filesystem::remove_all(path_, ignored);
+  fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
-
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) throw std::runtime_error("open " + path + ": " + strerror(errno));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      close(fd);
-      throw std::runtime_error("write " + path + ": " + strerror(errno));
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0) throw std::runtime_error("close " + path + ": " + strerror(errno));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  if (!out || chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 std::string readFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("open " + path + ": " + strerror(errno));
-  std::string out;
-  char chunk[8192];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      close(fd);
-      throw std::runtime_error("read " + path + ": " + strerror(errno));
-    }
-    if (n == 0) break;
-    out.append(chunk, static_cast<size_t>(n));
-  }
-  close(fd);
-  return out;
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return bytes.str();
 }
 
 bool fileExists(const std::string& path) {
@@ -78,12 +51,25 @@ bool fileExists(const std::string& path) {
 }
 
 void makeDir(const std::string& path, mode_t mode) {
-  if (mkdir(path.c_str(), mode) != 0) {
-    throw std::runtime_error("mkdir " + path + ": " + strerror(errno));
-  }
+  if (mkdir(path.c_str(), mode) != 0) throw std::runtime_error("cannot make " + path);
 }
 
-bool runningAsRoot() { return geteuid() == 0; }
+int runInChild(const std::function<int()>& body, bool unprivileged) {
+  const pid_t pid = fork();
+  const uid_t nobody = 65534;
+  if (pid == 0 && unprivileged && geteuid() == 0 &&
+      (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 || setresuid(nobody, nobody, nobody) != 0)) {
+    _exit(254);
+  }
+  if (pid == 0) {
+    try {
+      _exit(body() & 0xFF);
+    } catch (...) {
+      _exit(255);
+    }
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
-}  // namespace test
-}  // namespace icl
+}  // namespace icl::test

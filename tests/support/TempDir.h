@@ -1,41 +1,42 @@
 #ifndef ICL_TESTS_TEMPDIR_H
 #define ICL_TESTS_TEMPDIR_H
 
+// Files for tests and fuzz properties: a private directory, whole-file I/O
+// (failures throw std::runtime_error, so nothing goes on with a setup that
+// did not happen), and a child process to run a body in.
+
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
-namespace icl {
-namespace test {
+namespace icl::test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its content when
-// the object goes away.
+// A fresh directory under $TMPDIR (or /tmp), named without links, removed
+// with everything in it (read-only directories too) when it goes away.
 class TempDir {
  public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::string& path() const { return path_; }
-  // path() + "/" + name
-  std::string file(const std::string& name) const;
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
 };
 
-// Test I/O on whole files; failures abort the test with a message.
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 std::string readFile(const std::string& path);
-bool fileExists(const std::string& path);
+bool fileExists(const std::string& path);  // by lstat: a dangling link exists
 void makeDir(const std::string& path, mode_t mode = 0755);
 
-// True when the process can bypass file permissions (root), which makes
-// permission-based cases meaningless.
-bool runningAsRoot();
+// Runs `body` in a forked child: its result (0 to 253), or -1 if it died by
+// a signal. With `unprivileged`, a root parent's child first becomes user
+// and group 65534, so that permission cases hold under CI's root too.
+int runInChild(const std::function<int()>& body, bool unprivileged = false);
 
-}  // namespace test
-}  // namespace icl
+}  // namespace icl::test
 
 #endif

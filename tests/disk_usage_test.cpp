@@ -1,0 +1,235 @@
+// Disk usage: the sum over the well-known sub-directories, and the walk
+// behind it against an independent count (nftw).
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "FaultInjector.h"
+#include "IdxCacheDirInfo.h"
+#include "LogCapture.h"
+#include "TempDir.h"
+#include "ZUPlatformInfo.h"
+#include "ZuException.h"
+#include "idxcache/DescriptorBudget.h"
+#include "idxcache/SizeWalk.h"
+#include "sys/SysCalls.h"
+
+namespace icl::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+void sizedFile(const std::string& path, off_t size) {
+  writeFile(path, "");
+  if (truncate(path.c_str(), size) != 0) throw std::runtime_error("truncate " + path);
+}
+std::string noHandle(const std::string& path) {
+  return "E getDiskUsage: Find first file returned an invalid handle for path [" + path + "]";
+}
+
+TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
+  TempDir dir;
+  const std::string c = dir.file("cache");
+  for (const char* d : {"real", "cache", "cache/ZU_Index", "cache/ZU_Index/sub", "cache/ZU_FcsIndex",
+                        "cache/CatalogServer", "cache/ZU_SIDB", "cache/other"}) {
+    makeDir(dir.file(d));
+  }
+  const std::pair<const char*, off_t> files[] = {
+      {"real/f", 3000}, {"big", 50 << 20}, {"cache/ZU_Index/zero", 0}, {"cache/ZU_Index/sub/k1023", 1023},
+      {"cache/ZU_Index/sub/k1024", 1024}, {"cache/ZU_FcsIndex/k5120", 5120}, {"cache/ZU_Opt1", 5000},
+      {"cache/ZU_SIDB/k10241", 10241}, {"cache/other/f", 9000}};
+  for (const auto& f : files) sizedFile(dir.file(f.first), f.second);
+  ASSERT_EQ(symlink(dir.file("big").c_str(), (c + "/ZU_Index/link").c_str()) + mkfifo((c + "/ZU_Index/fifo").c_str(), 0644) +
+                symlink(dir.file("real").c_str(), (c + "/ZU_Index/dirlink").c_str()) +
+                symlink(dir.file("real").c_str(), (c + "/ZU_SnapMetadata").c_str()), 0);  // the last one counts
+  EXPECT_EQ(runInChild([&] {  // the setting, read once, at the first sum
+              ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 7);
+              auto detailed = [&c](bool sum) {
+                LogCapture detail;
+                (void)(sum ? getIndexCacheDiskUsageKB(c.c_str()) : getDiskUsage((c + "/ZU_SIDB").c_str()));
+                const Lines lines = detail.lines();
+                return std::count(lines.begin(), lines.end(), "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
+              };
+              const long beforeAnySum = detailed(false), first = detailed(true);
+              ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);
+              return beforeAnySum == 0 && first == 1 && detailed(true) == 1 && detailed(false) == 1 ? 0 : 1;
+            }), 0);
+  std::string backslashed = c;
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+  for (const std::string& location : {c, c + "/", backslashed}) {
+    LogCapture log;
+    EXPECT_EQ(getIndexCacheDiskUsageKB(location.c_str()), 1 + 1 + 2 + 6 + 3 + 11);
+    EXPECT_EQ(log.lines(), (Lines{noHandle(c + "/ZU_Opt1"), "D getIndexCacheDiskUsageKB: Finished processing of the "
+                                  "path [" + location + "]: returning size [24] KB."}));
+  }
+  const std::string tooLong(256, 'd'), file = dir.file("big");
+  for (const char* path : {tooLong.c_str(), "", static_cast<const char*>(nullptr), file.c_str()}) {
+    LogCapture log;
+    FaultInjector calls;
+    EXPECT_EQ(getIndexCacheDiskUsageKB(path), -1);
+    EXPECT_EQ(calls.calls(SysOp::Access) + calls.calls(SysOp::Openat), 0) << "nothing looked for";
+    EXPECT_EQ(log.lines().back(), "D getIndexCacheDiskUsageKB: Path [" + std::string(path ? path : "NULL") +
+                                      (path == file.c_str() ? "] does not exist" : "] does not exist: check failure"));
+  }
+  LogCapture log;
+  EXPECT_EQ(getDiskUsage(nullptr), -1);
+  EXPECT_EQ(getDiskUsage(dir.file("none").c_str()), -1);
+  EXPECT_EQ(log.errors(), (Lines{noHandle("NULL"), noHandle(dir.file("none"))}));
+  EXPECT_STREQ(GetIdxCacheDirList(6), "sIdxCacheDirList: index out of range");
+  EXPECT_STREQ(GetIdxCacheDirList(-1), GetIdxCacheDirList(6));
+}
+
+long long gKb, gFiles, gDirs;  // an independent count
+long long nftwCount(const std::string& top) {
+  gKb = gFiles = gDirs = 0;
+  EXPECT_EQ(nftw(top.c_str(),
+                 [](const char*, const struct stat* st, int type, struct FTW*) {
+                   gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
+                   gFiles += type == FTW_F && S_ISREG(st->st_mode);
+                   gDirs += type == FTW_D;
+                   return 0;
+                 }, 16, FTW_PHYS), 0);
+  return gKb;
+}
+
+// top/a1/.../a12: each level holds files f1..f5, s/g, links to both and a
+// FIFO; with `wide`, a3 also 2000 entries, more than one listing read.
+std::string chain(const TempDir& dir, bool wide) {
+  std::string level = dir.file("top");
+  makeDir(level);
+  for (int i = 1; i <= 12; ++i) {
+    makeDir(level += "/a" + std::to_string(i));
+    makeDir(level + "/s");
+    sizedFile(level + "/s/g", i);
+    for (int k = 1; k <= 5; ++k) sizedFile(level + "/f" + std::to_string(k), i * 1000 + k * 10);
+    EXPECT_EQ(symlink("f1", (level + "/lf").c_str()) + symlink("s", (level + "/ld").c_str()) +
+                  mkfifo((level + "/p").c_str(), 0644), 0);
+    for (int w = 0; wide && i == 3 && w < 2000; ++w) {
+      const std::string name = level + "/" + std::string(40, 'w') + std::to_string(w);
+      if (w % 150 == 0) makeDir(name);
+      sizedFile(w % 150 == 0 ? name + "/inner" : name, w);
+    }
+  }
+  return dir.file("top");
+}
+
+long gLive, gPeak;  // the descriptors the walk holds, as the seam sees them
+
+TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescriptors) {
+  TempDir dir;
+  const std::string top = chain(dir, true);
+  const long long expected = nftwCount(top);
+  LogCapture log;
+  {
+    FaultInjector calls;
+    EXPECT_EQ(getDiskUsage(top.c_str()), expected);
+    EXPECT_EQ(calls.calls(SysOp::Fstatat), gFiles);
+    EXPECT_EQ(calls.calls(SysOp::Openat) + calls.calls(SysOp::Close), 2 * gDirs);
+  }
+  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {  // entries of unknown type
+    const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
+    for (char* at = static_cast<char*>(buffer); at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
+         at += reinterpret_cast<dirent64*>(at)->d_reclen) {
+      reinterpret_cast<dirent64*>(at)->d_type = DT_UNKNOWN;
+    }
+    return n;
+  };
+  EXPECT_EQ(getDiskUsage(top.c_str()), expected);
+  sys::calls() = sys::realCalls();
+  EXPECT_EQ(log.lines(), Lines{});
+  // With detail, a walk holding 4 descriptors says what one holding 64 says.
+  EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 64), expected);
+  const Lines unbounded = log.lines();
+  EXPECT_EQ(std::count_if(unbounded.begin(), unbounded.end(),
+                          [](const std::string& l) { return l.find("] KB from folder [s]") != std::string::npos; }), 12);
+  sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
+    static int parents;  // every other ".." leads elsewhere, as for a directory moved meanwhile
+    const bool elsewhere = strcmp(name, "..") == 0 && ++parents % 2 == 0;
+    const int fd = sys::realCalls().openat(elsewhere ? AT_FDCWD : dirFd, elsewhere ? "/" : name, flags, mode);
+    gPeak = std::max(gPeak, gLive += fd >= 0);
+    return fd;
+  };
+  sys::calls().close = [](int fd) { return --gLive, sys::realCalls().close(fd); };
+  EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 4), expected);
+  sys::calls() = sys::realCalls();
+  EXPECT_EQ(gPeak * 100 + gLive, 400) << "at most 4 held, none left";
+  const Lines all = log.lines();
+  EXPECT_EQ(Lines(all.begin() + unbounded.size(), all.end()), unbounded);
+  struct rlimit saved, limit;  // the bound: a quarter of the open-file limit, within [4, 64]
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  for (rlim_t soft : {64, 8, 1000}) {
+    limit = {std::min(soft, saved.rlim_max), saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    EXPECT_EQ(idxcache::descriptorBudget(), std::clamp<size_t>(limit.rlim_cur / 4, 4, 64));
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+}
+
+int gThrow;  // what the next log line throws: 1 a ZuException, 2 an int, 3 another exception
+void throwingSink(EvLogLevel, const char*, const char*, void*) {
+  const int kind = gThrow;
+  gThrow = 0;
+  if (kind == 1) throw ZuException("thrown by the sink");
+  if (kind == 2) throw 42;
+  if (kind == 3) throw std::runtime_error("not the walk's to catch");
+}
+
+TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
+  TempDir dir;
+  const std::string top = dir.file("top"), eio = "]:\n[Input/output error]";
+  makeDir(top);
+  sizedFile(top + "/f", 5000);  // 5
+  makeDir(top + "/s");
+  sizedFile(top + "/s/g\n\x1b\\", 1);  // 1; a name from disk is shown escaped, never forging a line
+  const std::string sNotListed = "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
+  const struct { SysOp op; long nth; int err; long long total; Lines errors; } cases[] = {
+      {SysOp::Fstatat, 1, EIO, 0, {"E getDiskUsage: Failed to stat [" + top + "/f" + eio, "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio}},
+      {SysOp::Fstatat, 1, ENOENT, 0, {}},  // removed meanwhile: Debug lines only
+      {SysOp::Openat, 2, EACCES, 5, {noHandle(top + "/s")}},
+      {SysOp::Openat, 2, ENOENT, 5, {}},
+      {SysOp::Getdents64, 2, EIO, 5, {sNotListed}},
+      {SysOp::Openat, 1, EINTR, 6, {}},
+      {SysOp::Fstatat, 1, EINTR, 6, {}},
+      {SysOp::Getdents64, 1, EINTR, 6, {}},
+  };
+  for (const auto& c : cases) {
+    LogCapture log;
+    FaultInjector faults;
+    faults.failNth(c.nth, c.err, c.op == SysOp::Fstatat && c.err != EINTR, {c.op});
+    EXPECT_EQ(getDiskUsage(top.c_str()), c.total) << sysOpName(c.op) << " " << strerror(c.err);
+    Lines errors = log.errors();
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors, c.errors);
+    EXPECT_EQ(faults.calls(SysOp::Close), faults.calls(SysOp::Openat) - (c.op == SysOp::Openat));
+  }
+  // A sink that throws at an Error line of "s": a ZuException or int is
+  // caught by the directory that was walking "s", whose result is -1.
+  for (int kind = 1; kind <= 3; ++kind) {
+    FaultInjector faults;
+    faults.failNth(2, EACCES, false, {SysOp::Openat});
+    EvSetLogSink(throwingSink, nullptr);
+    gThrow = kind;
+    std::string result;
+    try {
+      result = std::to_string(getDiskUsage(top.c_str()));
+    } catch (...) {
+      result = "escaped";
+    }
+    EvSetLogSink(nullptr, nullptr);
+    EXPECT_EQ(result, kind == 3 ? "escaped" : "-1");
+    EXPECT_EQ(faults.calls(SysOp::Openat), faults.calls(SysOp::Close) + 1);
+  }
+}
+
+}  // namespace
+}  // namespace icl::test
