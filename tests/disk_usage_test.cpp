@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "FaultInjector.h"
+#include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
 #include "LogCapture.h"
 #include "TempDir.h"
@@ -136,7 +137,10 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
     EXPECT_EQ(calls.calls(SysOp::Fstatat), gFiles);
     EXPECT_EQ(calls.calls(SysOp::Openat) + calls.calls(SysOp::Close), 2 * gDirs);
   }
-  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {  // entries of unknown type
+  static int reports;  // a walk of over 100 ms reports its progress as it goes, not only at its end
+  ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; }, nullptr);
+  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {  // slow, entries of unknown type
+    usleep(5000);
     const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
     for (char* at = static_cast<char*>(buffer); at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
          at += reinterpret_cast<dirent64*>(at)->d_reclen) {
@@ -146,6 +150,8 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   };
   EXPECT_EQ(getDiskUsage(top.c_str()), expected);
   sys::calls() = sys::realCalls();
+  ICLToolSetWalkProgressCallback(nullptr, nullptr);
+  EXPECT_GT(reports, 0);
   EXPECT_EQ(log.lines(), Lines{});
   // With detail, a walk holding 4 descriptors says what one holding 64 says.
   EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 64), expected);
