@@ -69,68 +69,68 @@ void expectRecovered(const TempDir& dir, bool killed) {
 }
 
 TEST(LabelFaults, AnErrorAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
- for (bool add : {true, false}) {
-  const std::vector<SysOp> trace = traceOfOneChange(add);
-  const std::string& from = add ? kOld : kNew;
-  const std::string& to = add ? kNew : kOld;
-  const size_t renameAt = std::find(trace.begin(), trace.end(), SysOp::Rename) - trace.begin();
-  // The step an Error line names for a failed call, before and after the rename.
-  const std::map<SysOp, std::string> before = {
-      {SysOp::Unlink, "removing the stale temporary file"}, {SysOp::Open, "creating"}, {SysOp::Fstat, "examining"},
-      {SysOp::Fchmod, "setting the permissions of"}, {SysOp::Write, "writing"}, {SysOp::Fsync, "syncing"},
-      {SysOp::Close, "closing"}, {SysOp::Rename, "renaming"}};
-  const std::map<SysOp, std::string> after = {
-      {SysOp::Open, "opening the directory"}, {SysOp::Fsync, "syncing the directory"}, {SysOp::Close, "closing the directory"}};
-  for (size_t at = 0; at < trace.size(); ++at) {
-    const long nth = std::count(trace.begin(), trace.begin() + at + 1, trace[at]);
-    for (int err : {EIO, ENOSPC}) {
-      for (bool persistent : {false, true}) {
-        SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(trace[at]) + " #" + std::to_string(nth) + " " + strerror(err) +
-                     (persistent ? ", persistent" : ", once"));
-        TempDir dir;
-        const std::string label = dir.file("icl_label.txt"), e = "E ICLController::UpdateICLInternal(): ";
-        writeFile(label, from, 0604);  // a rewrite keeps the mode
-        ICLController controller("hostA", dir.path().c_str());
-        LogCapture log;
-        int result;
-        {
-          FaultInjector faults;
-          faults.failNth(nth, err, persistent, {trace[at]});
-          result = change(dir, add, &controller);
-        }
-        struct stat st;
-        EXPECT_EQ(readFile(label), result == 0 || at > renameAt ? to : from);
-        EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
-        if (controller.GetICLError() == ICL_ERROR_FILE_READ) {
-          EXPECT_NE(log.errors()[0].find("E ZUPITextFileOpen::reloadFile: "), std::string::npos);
-        }
-        // A directory that cannot be examined reports a missing path at Debug, as it always did.
-        EXPECT_TRUE(result == 0 || !log.errors().empty() || controller.GetICLError() == ICL_ERROR_PATH_NOT_FOUND);
-        const std::string why = " failed: [" + std::string(strerror(err)) + "]";
-        Lines expected;
-        if (result != 0 && at > renameAt) {
-          expected.push_back(e + "Index cache label [" + label + "] was replaced, but " + after.at(trace[at]) + " [" +
-                             dir.path() + "/]" + why + ". The change may not survive a power failure.");
-        } else if (controller.GetICLError() == ICL_ERROR_FILE_WRITE) {
-          const std::string step = before.at(trace[at]);
-          if (step == "closing") expected.push_back(e + "Unable to close the index cache label file!");
-          if (trace[at] == SysOp::Open) {
-            expected.push_back(e + "fopen() failed to open the file for updating. [" + label +
-                               "] Index cache label could not be updated.");
+  for (bool add : {true, false}) {
+    const std::vector<SysOp> trace = traceOfOneChange(add);
+    const std::string& from = add ? kOld : kNew;
+    const std::string& to = add ? kNew : kOld;
+    const size_t renameAt = std::find(trace.begin(), trace.end(), SysOp::Rename) - trace.begin();
+    // The step an Error line names for a failed call, before and after the rename.
+    const std::map<SysOp, std::string> before = {
+        {SysOp::Unlink, "removing the stale temporary file"}, {SysOp::Open, "creating"}, {SysOp::Fstat, "examining"},
+        {SysOp::Fchmod, "setting the permissions of"}, {SysOp::Write, "writing"}, {SysOp::Fsync, "syncing"},
+        {SysOp::Close, "closing"}, {SysOp::Rename, "renaming"}};
+    const std::map<SysOp, std::string> after = {
+        {SysOp::Open, "opening the directory"}, {SysOp::Fsync, "syncing the directory"}, {SysOp::Close, "closing the directory"}};
+    for (size_t at = 0; at < trace.size(); ++at) {
+      const long nth = std::count(trace.begin(), trace.begin() + at + 1, trace[at]);
+      for (int err : {EIO, ENOSPC}) {
+        for (bool persistent : {false, true}) {
+          SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(trace[at]) + " #" + std::to_string(nth) + " " + strerror(err) +
+                       (persistent ? ", persistent" : ", once"));
+          TempDir dir;
+          const std::string label = dir.file("icl_label.txt"), e = "E ICLController::UpdateICLInternal(): ";
+          writeFile(label, from, 0604);  // a rewrite keeps the mode
+          ICLController controller("hostA", dir.path().c_str());
+          LogCapture log;
+          int result;
+          {
+            FaultInjector faults;
+            faults.failNth(nth, err, persistent, {trace[at]});
+            result = change(dir, add, &controller);
           }
-          expected.push_back(e + "Index cache label [" + label + "] left unchanged: " + step + " [" + label + ".tmp]" + why);
+          struct stat st;
+          EXPECT_EQ(readFile(label), result == 0 || at > renameAt ? to : from);
+          EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
+          if (controller.GetICLError() == ICL_ERROR_FILE_READ) {
+            EXPECT_NE(log.errors()[0].find("E ZUPITextFileOpen::reloadFile: "), std::string::npos);
+          }
+          // A directory that cannot be examined reports a missing path at Debug, as it always did.
+          EXPECT_TRUE(result == 0 || !log.errors().empty() || controller.GetICLError() == ICL_ERROR_PATH_NOT_FOUND);
+          const std::string why = " failed: [" + std::string(strerror(err)) + "]";
+          Lines expected;
+          if (result != 0 && at > renameAt) {
+            expected.push_back(e + "Index cache label [" + label + "] was replaced, but " + after.at(trace[at]) + " [" +
+                               dir.path() + "/]" + why + ". The change may not survive a power failure.");
+          } else if (controller.GetICLError() == ICL_ERROR_FILE_WRITE) {
+            const std::string step = before.at(trace[at]);
+            if (step == "closing") expected.push_back(e + "Unable to close the index cache label file!");
+            if (trace[at] == SysOp::Open) {
+              expected.push_back(e + "fopen() failed to open the file for updating. [" + label +
+                                 "] Index cache label could not be updated.");
+            }
+            expected.push_back(e + "Index cache label [" + label + "] left unchanged: " + step + " [" + label + ".tmp]" + why);
+          }
+          Lines errors = log.errors();  // a new lock file's mode is a step of its own
+          errors.erase(std::remove_if(errors.begin(), errors.end(),
+                                      [](const std::string& l) { return l.find("the new lock file [") != std::string::npos; }),
+                       errors.end());
+          EXPECT_EQ(expected.empty() ? expected : errors, expected);
+          EXPECT_EQ(controller.GetICLError() == ICL_ERROR_FILE_WRITE, !expected.empty());
+          expectRecovered(dir, trace[at] == SysOp::Unlink && persistent);
         }
-        Lines errors = log.errors();  // a new lock file's mode is a step of its own
-        errors.erase(std::remove_if(errors.begin(), errors.end(),
-                                    [](const std::string& l) { return l.find("the new lock file [") != std::string::npos; }),
-                     errors.end());
-        EXPECT_EQ(expected.empty() ? expected : errors, expected);
-        EXPECT_EQ(controller.GetICLError() == ICL_ERROR_FILE_WRITE, !expected.empty());
-        expectRecovered(dir, trace[at] == SysOp::Unlink && persistent);
       }
     }
   }
- }
 }
 
 TEST(LabelCrash, AKillAtAnyCallLeavesTheOldOrTheNewLabel) {
