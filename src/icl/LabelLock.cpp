@@ -11,6 +11,7 @@
 
 #include "LockWaitReport.h"
 #include "sys/FileIo.h"
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {
@@ -26,12 +27,6 @@ std::timed_mutex& processLockMutex() {
 
 bool lockRefusedByFileSystem(int err) {
   return err == EINVAL || err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP;
-}
-
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Whether this process could create or replace files in `directory`. Only a
@@ -67,7 +62,7 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   release();
   err = 0;
   const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  const std::string directory = directoryOf(lockPath);
+  const std::string directory = sys::directoryOf(lockPath);
   struct stat dir = {};
   bool created = false;
   int fd = sys::openRetry(lockPath.c_str(), flags);

@@ -22,11 +22,6 @@ namespace {
 // What a fresh look at the label by name finds after a failed load.
 enum class LabelState { Stale, Missing, Readable, Unreadable };
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
 // Asks for an attribute that no client cache keeps. When this host's name
 // for the label leads to a file another host has replaced, the server answers
 // ESTALE and the kernel looks the name up again, so the next open finds the
@@ -57,7 +52,7 @@ LabelState lookAtLabel(const std::string& path) {
 }
 
 bool lockFileExists(const std::string& labelPath) {
-  const std::string lockPath = sys::joinPath(directoryOf(labelPath), kLockFileName);
+  const std::string lockPath = sys::joinPath(sys::directoryOf(labelPath), kLockFileName);
   struct stat st;
   return sys::calls().stat(lockPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
@@ -83,7 +78,7 @@ const char* describe(LabelState state) {
 bool LabelRetry::again(int loadCode, EvDebug& log, const char* function) {
   const bool mayBeAReplace = loadCode == ZUPI_FILE_NOT_FOUND || loadCode == ZUPI_FILE_UNREADABLE;
   if (!mayBeAReplace || retries_ >= kLabelLoadRetries) return false;
-  if (storageKindOf(directoryOf(labelPath_)) != StorageKind::Shared) return false;
+  if (storageKindOf(sys::directoryOf(labelPath_)) != StorageKind::Shared) return false;
   const LabelState state = lookAtLabel(labelPath_);
   if (state == LabelState::Unreadable) return false;
   if (state == LabelState::Missing && !lockFileExists(labelPath_)) return false;

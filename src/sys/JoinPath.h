@@ -1,7 +1,8 @@
 #ifndef ICL_SYS_JOINPATH_H
 #define ICL_SYS_JOINPATH_H
 
-// The path of a file in a directory, formed one way everywhere.
+// The path of a file in a directory, and the directory of a path, formed one
+// way everywhere.
 
 #include <string>
 
@@ -14,6 +15,14 @@ namespace sys {
 inline std::string joinPath(std::string directory, const char* name) {
   if (!directory.empty() && directory.back() != '/') directory.push_back('/');
   return directory += name;
+}
+
+// The directory part of `path`: "." when it has no slash, "/" for a file at
+// the root, otherwise everything before the last slash.
+inline std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace sys
