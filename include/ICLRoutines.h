@@ -163,6 +163,7 @@
 class ZUPITextFileOpen;
 namespace icl {
 struct LoadReport;
+class LabelLock;
 enum class WriterLockState : int;
 enum class LockedResult : int;
 }
@@ -329,11 +330,12 @@ class ICL_API ICLController : public EvEvent {
   // the controller's: Succeeded means go on with `found` and `loaded`.
   ICL_INTERNAL icl::LockedResult readLabelUnderLock(icl::WriterLockState lock, bool compareMarker,
                                                     ICLData& found, icl::LoadReport& loaded);
-  ICL_INTERNAL icl::LockedResult writeNewLabel(icl::WriterLockState lock);
+  // `held` is the writers' lock, asked again just before the rename.
+  ICL_INTERNAL icl::LockedResult writeNewLabel(icl::WriterLockState lock, icl::LabelLock& held);
   // `loaded` is the load the rewrite starts from; null when no label stands
   // there.
-  ICL_INTERNAL int rewriteLabel(TUpdateMode mode, icl::WriterLockState lock,
-                                const icl::LoadReport* loaded);
+  ICL_INTERNAL icl::LockedResult rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
+                                              const icl::LoadReport* loaded);
   // How an operation fails: sets iclError to `error`, writes one line at
   // `level` from `function`, and answers -1.
   ICL_INTERNAL int failWith(TICLError error, EvLogLevel level, const char* function,

@@ -6,8 +6,6 @@ const char* fileStepText(FileStep step) {
   switch (step) {
     case FileStep::None:
       break;
-    case FileStep::RemovingStaleTemp:
-      return "removing the stale temporary file";
     case FileStep::Creating:
       return "creating";
     case FileStep::Examining:

@@ -9,7 +9,6 @@ namespace icl {
 
 enum class FileStep {
   None,  // no call failed
-  RemovingStaleTemp,  // the reserved temporary file a writer that died left
   Creating,
   Examining,
   Emptying,

@@ -27,13 +27,13 @@ int ICLController::CheckICL() {
 
   Debug(kCheck, "About to verify writability of Index Cache for host [%s].", hostName);
   return icl::runWithWritersLock(*this, kCheck, iclLocation, iclError,
-                                 [this, compareMarker](WriterLockState lock) {
+                                 [this, compareMarker](WriterLockState lock, icl::LabelLock& held) {
     // Another writer may have changed the label since the read above.
     ICLData current = {0, 0, 0, 0};
     icl::LoadReport loaded;
     const LockedResult read = readLabelUnderLock(lock, compareMarker, current, loaded);
     if (read != LockedResult::Succeeded || current.accessPathID != 0) return read;
-    return icl::lockedResultOf(rewriteLabel(ICL_UPDATE_ADD, lock, &loaded));
+    return rewriteLabel(ICL_UPDATE_ADD, held, &loaded);
   });
 }
 

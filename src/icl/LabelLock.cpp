@@ -5,9 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <thread>
+#include <climits>
 
 #include "LockWaitReport.h"
 #include "sys/FileIo.h"
@@ -61,6 +60,9 @@ void setLabelLockWaitLimit(std::chrono::milliseconds limit) { gWaitLimitMs.store
 LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   release();
   err = 0;
+  claimHolder_.clear();
+  tookOverClaim_ = false;
+  const Clock::time_point deadline = deadlineAfter(labelLockWaitLimit());
   const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
   const std::string directory = sys::directoryOf(lockPath);
   struct stat dir = {};
@@ -98,7 +100,8 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
     return LockResult::Failed;
   }
   const int modeErr = created ? giveDirectoryPermissions(fd, st, dir) : 0;
-  LockResult result = lockOpenFile(err);
+  LockResult result = lockOpenFile(deadline, err);
+  if (result == LockResult::Held) result = claimDirectory(directory, deadline, err);
   if (result != LockResult::Held) {
     release();
   } else {
@@ -107,41 +110,74 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   return result;
 }
 
-LockResult LabelLock::lockOpenFile(int& err) {
-  const auto deadline = std::chrono::steady_clock::now() + labelLockWaitLimit();
-  std::chrono::milliseconds pause(1);
-  bool openFileDescriptionLock = true;
+int LabelLock::requestLock() {
+  struct flock request = {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  request.l_start = 0;
+  request.l_len = 0;
+  const int command = openFileDescriptionLock_ ? F_OFD_SETLK : F_SETLK;
+  return sys::retryEintr(sys::calls().fcntlLock, fd_.get(), command, &request);
+}
+
+LockResult LabelLock::lockOpenFile(Clock::time_point deadline, int& err) {
+  Backoff wait(INT_MAX, std::chrono::milliseconds(1), std::chrono::milliseconds(10), deadline);
+  openFileDescriptionLock_ = true;
   LockWaitReport waitReport;
   for (;;) {
-    struct flock request = {};
-    request.l_type = F_WRLCK;
-    request.l_whence = SEEK_SET;
-    request.l_start = 0;
-    request.l_len = 0;
-    int command = openFileDescriptionLock ? F_OFD_SETLK : F_SETLK;
     // An interrupted attempt is repeated at once; a refused one waits below.
-    if (sys::retryEintr(sys::calls().fcntlLock, fd_.get(), command, &request) == 0) {
-      return LockResult::Held;
-    }
+    if (requestLock() == 0) return LockResult::Held;
     err = errno;
-    if (openFileDescriptionLock && err == EINVAL) {
+    if (openFileDescriptionLock_ && err == EINVAL) {
       // A kernel without open file description locks: fall back.
-      openFileDescriptionLock = false;
+      openFileDescriptionLock_ = false;
       processGuard_ = std::unique_lock<std::timed_mutex>(processLockMutex(), std::defer_lock);
-      if (!processGuard_.try_lock_until(deadline)) return LockResult::TimedOut;
+      if (deadline == Clock::time_point::max()) {
+        processGuard_.lock();
+      } else if (!processGuard_.try_lock_until(deadline)) {
+        return LockResult::TimedOut;
+      }
       continue;
     }
     if (err != EAGAIN && err != EACCES) {
       return lockRefusedByFileSystem(err) ? LockResult::NotSupported : LockResult::Failed;
     }
-    if (std::chrono::steady_clock::now() >= deadline) return LockResult::TimedOut;
     waitReport.waiting();
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::milliseconds(10));
+    if (!wait.pause()) return LockResult::TimedOut;
   }
 }
 
+LockResult LabelLock::claimDirectory(const std::string& directory, Clock::time_point deadline,
+                                     int& err) {
+  switch (claim_.take(sys::joinPath(directory, kClaimFileName), deadline, err, claimHolder_,
+                      tookOverClaim_)) {
+    case ClaimResult::Held:
+    case ClaimResult::Unclaimed:
+      return LockResult::Held;
+    case ClaimResult::TimedOut:
+      return LockResult::ClaimTimedOut;
+    case ClaimResult::Failed:
+      break;
+  }
+  return LockResult::ClaimFailed;
+}
+
+bool LabelLock::stillHeld(int& err) {
+  err = 0;
+  if (!fd_.valid()) {
+    err = EBADF;
+    return false;
+  }
+  if (requestLock() != 0) {
+    err = errno;
+    return false;
+  }
+  return claim_.stillOurs(err);
+}
+
 void LabelLock::release() {
+  // The claim goes first: whoever gets the lock next finds it free.
+  claim_.release();
   // Closing the descriptor drops the lock, for both kinds.
   fd_.close();
   if (processGuard_.owns_lock()) processGuard_.unlock();

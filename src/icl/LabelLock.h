@@ -12,11 +12,18 @@
 // where the kernel refuses those, classic record locks and an in-process
 // mutex take their place. The kernel releases the lock when its holder
 // dies, so no stale lock can block anyone.
+//
+// A lock that other hosts do not see, or that a partition took away, would
+// still let two writers replace the label at once; so the holder also takes
+// the writers' claim (WriterClaim.h), and just before it replaces the label
+// asks again whether both are still its own (stillHeld).
 
 #include <chrono>
 #include <mutex>
 #include <string>
 
+#include "Backoff.h"
+#include "WriterClaim.h"
 #include "sys/FileIo.h"
 
 namespace icl {
@@ -34,6 +41,10 @@ enum class LockResult {
   // undo another writer's.
   Refused,
   TimedOut,      // another writer held it for the whole wait limit
+  // The lock was ours, but another writer's live claim stood for the whole
+  // wait limit: the lock does not reach that writer (claimHolder() names it).
+  ClaimTimedOut,
+  ClaimFailed,   // the claim file could not be created or read (err says why)
   Failed,        // anything else: a link or a non-file at the name, ...
 };
 
@@ -50,19 +61,38 @@ class LabelLock {
   // and waits at most labelLockWaitLimit() for the exclusive lock. `err` is
   // the errno behind any result but Held and TimedOut (0 when the name is not
   // a regular file); with Held, that of a failure to give a new lock file its
-  // group or mode (the lock is held all the same), else 0.
+  // group or mode (the lock is held all the same), else 0. The wait limit
+  // covers the lock and the claim together.
   LockResult acquire(const std::string& lockPath, int& err);
   void release();
   bool held() const { return fd_.valid(); }
 
+  // Asks again, without waiting, for the lock on the same descriptor (on a
+  // network file system the request reaches the server, which refuses it
+  // when another host holds the lock now), and whether the claim file is
+  // still ours. False with `err` (EAGAIN: another writer has the lock) when
+  // either is lost. One fcntl and one lstat.
+  bool stillHeld(int& err);
+  // The claim found standing when the claim could not be taken, or taken
+  // over: the other writer's tag.
+  const std::string& claimHolder() const { return claimHolder_; }
+  bool tookOverStaleClaim() const { return tookOverClaim_; }
+
  private:
-  LockResult lockOpenFile(int& err);
+  LockResult lockOpenFile(Clock::time_point deadline, int& err);
+  LockResult claimDirectory(const std::string& directory, Clock::time_point deadline, int& err);
+  int requestLock();
 
   sys::UniqueFd fd_;
+  bool openFileDescriptionLock_ = true;
   std::unique_lock<std::timed_mutex> processGuard_;  // classic record locks only
+  WriterClaim claim_;
+  std::string claimHolder_;
+  bool tookOverClaim_ = false;
 };
 
 // How long a writer waits for the lock: 30 seconds unless a test says less.
+// Any limit is accepted; one too large for the clock means no limit.
 std::chrono::milliseconds labelLockWaitLimit();
 void setLabelLockWaitLimit(std::chrono::milliseconds limit);
 

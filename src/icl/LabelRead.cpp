@@ -75,7 +75,7 @@ int ICLController::loadLabel(icl::LoadReport& loaded) {
       return failWith(ICL_ERROR_OUT_OF_MEMORY, EV_LOG_ERROR, kFunction,
                       "Not enough memory to open ICL File");
     }
-  } while (!iclFile->isFileOpen() && retry.again(iclFile->getFileIOError(), *this, kFunction));
+  } while (!iclFile->isFileOpen() && retry.pauseBeforeLoadingAgain(iclFile->getFileIOError(), *this, kFunction));
   if (!iclFile->isFileOpen()) {
     const TICLError error = labelErrorForLoadCode(iclFile->getFileIOError());
     return failWith(error, EV_LOG_ERROR, kFunction, "ICL file is not opened. Error code: [%d].",

@@ -5,10 +5,9 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
-#include <thread>
 
+#include "DirectoryListing.h"
 #include "LabelNames.h"
 #include "SharedStorage.h"
 #include "ZUPIFileOpen.h"
@@ -18,6 +17,11 @@
 
 namespace icl {
 namespace {
+
+using std::chrono::milliseconds;
+
+// Pauses while this host's name for the label is stale under the lock.
+const int kStaleNameRetries = 12;
 
 // What a fresh look at the label by name finds after a failed load.
 enum class LabelState { Stale, Missing, Readable, Unreadable };
@@ -51,15 +55,12 @@ LabelState lookAtLabel(const std::string& path) {
   return err == ENOENT ? LabelState::Missing : LabelState::Unreadable;
 }
 
-bool lockFileExists(const std::string& labelPath) {
-  const std::string lockPath = sys::joinPath(sys::directoryOf(labelPath), kLockFileName);
-  struct stat st;
-  return sys::calls().stat(lockPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-void pauseBeforeRetry(int retry) {
-  const int ms = std::min(2 << std::min(retry, 10), kLabelRetryPauseLimitMs);
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+// The server's word: does the directory list the label's name now?
+bool labelListed(const std::string& labelPath) {
+  ino64_t label = 0, unused = 0;
+  return listedInodes(sys::directoryOf(labelPath), kLabelFileName, label, kLabelFileName,
+                      unused) == 0 &&
+         label != 0;
 }
 
 const char* describe(LabelState state) {
@@ -67,44 +68,70 @@ const char* describe(LabelState state) {
     case LabelState::Stale:
       return strerror(ESTALE);
     case LabelState::Missing:
-      return "missing while its lock file is there";
+      return "missing by name while the directory lists it";
     default:
       return "readable again";
   }
 }
 
+// Takes a read lock on the label through a new descriptor, which the file
+// system must ask the server for. 0, or the errno of the open or the lock.
+int lockLabelForReading(const std::string& labelPath) {
+  sys::UniqueFd fd(sys::openRetry(labelPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return errno;
+  struct flock shared = {};
+  shared.l_type = F_RDLCK;
+  shared.l_whence = SEEK_SET;
+  return sys::retryEintr(sys::calls().fcntlLock, fd.get(), F_OFD_SETLK, &shared) == 0 ? 0 : errno;
+}
+
+// True when the name leads to the file the listing names, or when the
+// listing's numbers cannot be compared with a look by name here.
+bool nameMatchesListing(const std::string& labelPath) {
+  const std::string directory = sys::directoryOf(labelPath);
+  const std::string lockPath = sys::joinPath(directory, kLockFileName);
+  ino64_t listedLabel = 0, listedLock = 0;
+  struct stat label, lock;
+  if (listedInodes(directory, kLabelFileName, listedLabel, kLockFileName, listedLock) != 0 ||
+      sys::calls().stat(lockPath.c_str(), &lock) != 0 ||
+      static_cast<ino64_t>(lock.st_ino) != listedLock) {
+    return true;
+  }
+  if (sys::calls().stat(labelPath.c_str(), &label) != 0) return listedLabel == 0;
+  return static_cast<ino64_t>(label.st_ino) == listedLabel;
+}
+
 }  // namespace
 
-bool LabelRetry::again(int loadCode, EvDebug& log, const char* function) {
+LabelRetry::LabelRetry(const std::string& labelPath)
+    : labelPath_(labelPath), backoff_(kLabelLoadRetries, milliseconds(2), milliseconds(100)) {}
+
+bool LabelRetry::pauseBeforeLoadingAgain(int loadCode, EvDebug& log, const char* function) {
   const bool mayBeAReplace = loadCode == ZUPI_FILE_NOT_FOUND || loadCode == ZUPI_FILE_UNREADABLE;
-  if (!mayBeAReplace || retries_ >= kLabelLoadRetries) return false;
+  if (!mayBeAReplace || backoff_.expired()) return false;
   if (storageKindOf(sys::directoryOf(labelPath_)) != StorageKind::Shared) return false;
-  const LabelState state = lookAtLabel(labelPath_);
+  const LabelState state =
+      loadCode == ZUPI_FILE_NOT_FOUND ? LabelState::Missing : lookAtLabel(labelPath_);
   if (state == LabelState::Unreadable) return false;
-  if (state == LabelState::Missing && !lockFileExists(labelPath_)) return false;
+  if (state == LabelState::Missing && !labelListed(labelPath_)) return false;
   log.Debug(function,
             "Index cache label [%s] is being replaced by another host (%s): loading it again "
             "(retry %d of %d).",
-            labelPath_.c_str(), describe(state), retries_ + 1, kLabelLoadRetries);
-  pauseBeforeRetry(retries_++);
-  return true;
+            labelPath_.c_str(), describe(state), backoff_.taken() + 1, kLabelLoadRetries);
+  return backoff_.pause();
 }
 
-void revalidateLabelName(const std::string& labelPath) {
-  for (int retry = 0;; ++retry) {
+NameCheck revalidateLabelName(const std::string& labelPath) {
+  Backoff staleHandle(kLabelLoadRetries, milliseconds(2), milliseconds(100));
+  do {
     lookUpAtServer(labelPath);
-    sys::UniqueFd fd(
-        sys::openRetry(labelPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    int err = fd.valid() ? 0 : errno;
-    if (fd.valid()) {
-      struct flock shared = {};
-      shared.l_type = F_RDLCK;
-      shared.l_whence = SEEK_SET;
-      if (sys::calls().fcntlLock(fd.get(), F_OFD_SETLK, &shared) != 0) err = errno;
-    }
-    if (err != ESTALE || retry == kLabelLoadRetries) return;
-    pauseBeforeRetry(retry);
+  } while (lockLabelForReading(labelPath) == ESTALE && staleHandle.pause());
+  Backoff staleName(kStaleNameRetries, milliseconds(2), milliseconds(250));
+  while (!nameMatchesListing(labelPath)) {
+    if (!staleName.pause()) return NameCheck::StillStale;
+    lookUpAtServer(labelPath);
   }
+  return NameCheck::Fresh;
 }
 
 }  // namespace icl

@@ -23,7 +23,7 @@ int ICLController::UpdateICL(bool allowNewICL) {
   Debug(kUpdate, "ICL update for IndexCacheID [%d] in IndexPool [%d] started", iclData.indexCacheID,
         iclData.indexCachePoolID);
   return icl::runWithWritersLock(*this, kUpdate, iclLocation, iclError,
-                                 [this, allowNewICL](WriterLockState lock) {
+                                 [this, allowNewICL](WriterLockState lock, icl::LabelLock& held) {
     ICLData found = {0, 0, 0, 0};
     icl::LoadReport loaded;
     if (readLabel(found, loaded) != 0) {
@@ -53,7 +53,7 @@ int ICLController::UpdateICL(bool allowNewICL) {
         Debug(kUpdate, "Ignoring previous ICL error as we are updating the ICL");
       }
       iclError = ICL_ERROR_NONE;
-      return writeNewLabel(lock);
+      return writeNewLabel(lock, held);
     }
     if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
     const bool samePool = found.indexCachePoolID == iclData.indexCachePoolID;
@@ -77,7 +77,7 @@ int ICLController::UpdateICL(bool allowNewICL) {
       iclError = ICL_ERROR_MISMATCH;
       return LockedResult::Failed;
     }
-    return icl::lockedResultOf(rewriteLabel(ICL_UPDATE_ADD, lock, &loaded));
+    return rewriteLabel(ICL_UPDATE_ADD, held, &loaded);
   });
 }
 
@@ -87,11 +87,11 @@ int ICLController::RemoveAccessPathIDfromICL() {
         iclData.accessPathID, iclData.indexCacheID, iclData.indexCachePoolID);
   iclError = ICL_ERROR_NONE;
   return icl::runWithWritersLock(*this, kRemove, iclLocation, iclError,
-                                 [this](WriterLockState lock) {
+                                 [this](WriterLockState lock, icl::LabelLock& held) {
     ICLData found = {0, 0, 0, 0};
     icl::LoadReport loaded;
     const LockedResult read = readLabelUnderLock(lock, false, found, loaded);
     if (read != LockedResult::Succeeded) return read;
-    return icl::lockedResultOf(rewriteLabel(ICL_UPDATE_REMOVE, lock, &loaded));
+    return rewriteLabel(ICL_UPDATE_REMOVE, held, &loaded);
   });
 }

@@ -1,13 +1,21 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "DurableReplace.h"
 #include "ICLRoutines.h"
+#include "LabelLock.h"
+#include "LabelStillCurrent.h"
 #include "LabelFormat.h"
 #include "LabelNames.h"
 #include "WriterLock.h"
 #include "ZUPIFileOpen.h"
+#include "sys/FileIo.h"
+#include "sys/JoinPath.h"
+#include "sys/SysCalls.h"
 #include "textfile/LoadReport.h"
 
 namespace {
@@ -26,9 +34,12 @@ bool hasFullIdentity(const ICLData& data) {
          data.timeStampMarker != 0;
 }
 
-void logStaleTempRemoved(EvDebug& log, const char* function, const std::string& labelPath) {
-  log.Debug(function, "Removed the temporary file [%s] left by an interrupted writer.",
-            icl::reservedTempPath(labelPath).c_str());
+void logLeftoversRemoved(EvDebug& log, const char* function,
+                         const std::vector<std::string>& removed) {
+  for (const std::string& path : removed) {
+    log.Debug(function, "Removed the temporary file [%s] left by an interrupted writer.",
+              path.c_str());
+  }
 }
 
 // The line older versions wrote for a failed write, kept word for word: only
@@ -66,12 +77,31 @@ void logReplaceFailure(EvDebug& log, const char* function, const std::string& la
   }
 }
 
+// The new failure lines of a replace the last check abandoned.
+void logAbandoned(EvDebug& log, const char* function, const std::string& labelPath,
+                  icl::RenameVerdict why) {
+  if (why == icl::RenameVerdict::LockLost) {
+    log.Debug(function,
+              "The writers' lock of the index cache label [%s] was taken by another writer before "
+              "this change was written; it was not written.",
+              labelPath.c_str());
+  } else {
+    log.Debug(function,
+              "Index cache label [%s] was changed by another writer after it was loaded; this "
+              "change was not written.",
+              labelPath.c_str());
+  }
+}
+
 // Writes `content` over the label named by `labelPath`, with `attributes`
-// (null: a new file's). Content no reader would accept is refused and
-// nothing is written. 0, or -1 with every line of the failure logged.
-int writeLabelFile(EvDebug& log, const char* function, LabelWriteKind kind,
-                   const std::string& labelPath, const std::string& content,
-                   const struct stat* attributes, WriterLockState lock) {
+// (null: a new file's), unless the label or the lock changed since `loaded`
+// (null: there was no label) was loaded. Content no reader would accept is
+// refused and nothing is written. Failed has every line of the failure
+// logged; Superseded wrote nothing and says why at Debug.
+LockedResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind kind,
+                            const std::string& labelPath, const std::string& content,
+                            const struct stat* loaded, const struct stat* attributes,
+                            icl::LabelLock& held) {
   if (content.size() > static_cast<size_t>(icl::kReaderSizeLimit)) {
     log.Error(function,
               "Index cache label [%s] is full: it would grow to [%zu] bytes, over the limit of "
@@ -79,23 +109,66 @@ int writeLabelFile(EvDebug& log, const char* function, LabelWriteKind kind,
               "that are no longer used to make room.",
               labelPath.c_str(), content.size(), icl::kReaderSizeLimit,
               icl::countAccessPathLines(content));
-    return -1;
+    return LockedResult::Failed;
   }
   icl::ReplaceRequest request;
+  // With its slash, as the directory's failure lines have always named it.
   request.directory = labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
   request.target = labelPath;
   request.content = &content;
   request.attributes = attributes;
-  request.reservedTemp = lock == WriterLockState::Held;
+  request.sweepLeftovers = held.held();
+  icl::LabelLock* lock = held.held() ? &held : nullptr;
+  request.beforeRename = [lock, &labelPath, loaded] {
+    return icl::checkLabelStillCurrent(lock, labelPath, loaded);
+  };
   icl::ReplaceError error;
   icl::ReplaceNotes notes;
   const int result = icl::replaceFileDurably(request, error, notes);
-  if (notes.staleTempRemoved) logStaleTempRemoved(log, function, labelPath);
-  if (result != 0) {
-    logKnownFailureLine(log, function, kind, labelPath, error.step);
-    logReplaceFailure(log, function, labelPath, error);
+  logLeftoversRemoved(log, function, notes.leftoversRemoved);
+  if (result == 0) return LockedResult::Succeeded;
+  if (error.abandoned != icl::RenameVerdict::Go) {
+    logAbandoned(log, function, labelPath, error.abandoned);
+    return LockedResult::Superseded;
   }
-  return result;
+  logKnownFailureLine(log, function, kind, labelPath, error.step);
+  logReplaceFailure(log, function, labelPath, error);
+  return LockedResult::Failed;
+}
+
+// A change that changes no byte writes nothing, but answers 0 only once the
+// label and its directory are on disk: a change that failed to sync them
+// before and is now retried must not answer 0 on a label a power cut loses.
+int syncUnchangedLabel(EvDebug& log, const char* function, const std::string& labelPath) {
+  icl::ReplaceError error;
+  icl::sys::UniqueFd label(icl::sys::openRetry(labelPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY |
+                                                                      O_NONBLOCK));
+  int err = label.valid() && icl::sys::fsyncRetry(label.get()) == 0 ? 0 : errno;
+  if (err == EINVAL) err = 0;  // a file system that cannot sync
+  if (err == 0 && icl::syncDirectory(icl::sys::directoryOf(labelPath), error) == 0) return 0;
+  log.Error(function,
+            "Index cache label [%s] already holds this change, but syncing [%s] failed: [%s]. The "
+            "change may not survive a power failure.",
+            labelPath.c_str(), err != 0 ? labelPath.c_str() : error.path.c_str(),
+            strerror(err != 0 ? err : error.err));
+  return -1;
+}
+
+// The lines a finished rewrite logs, as older versions did.
+void logRewriteDone(EvDebug& log, bool removing, bool ownLineFound, int32_t accessPathID) {
+  if (!removing && !ownLineFound) {
+    log.Debug(kRewrite, "Accesspath ID [%d] successfully added to Index Cache Label file.",
+              accessPathID);
+  }
+  if (removing && ownLineFound) {
+    log.Debug(kRewrite, "Accesspath ID [%d] successfully removed from Index Cache Label file.",
+              accessPathID);
+  } else if (removing) {
+    log.Debug(kRewrite,
+              "Warning: Accesspath ID [%d] was not removed as it was not present in the first "
+              "place. Still marking success.",
+              accessPathID);
+  }
 }
 
 }  // namespace
@@ -106,23 +179,27 @@ int ICLController::WriteNewICL() {
     Error(kWriteNew, "Illegal request. Aborting.");
     return -1;
   }
-  return icl::runWithWritersLock(*this, kWriteNew, iclLocation, iclError,
-                                 [this](WriterLockState lock) { return writeNewLabel(lock); });
+  return icl::runWithWritersLock(
+      *this, kWriteNew, iclLocation, iclError,
+      [this](WriterLockState lock, icl::LabelLock& held) { return writeNewLabel(lock, held); });
 }
 
-LockedResult ICLController::writeNewLabel(WriterLockState lock) {
+LockedResult ICLController::writeNewLabel(WriterLockState lock, icl::LabelLock& held) {
   if (!hasFullIdentity(iclData)) {
     Error(kWriteNew, "Illegal request. Aborting.");
     return LockedResult::Failed;
   }
   if (ConstructICLPath() != 0) return LockedResult::Failed;
   if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
+  // Whatever stands at the name now is what the new label replaces; the
+  // check before the rename makes sure it still does.
+  struct stat standing;
+  const bool present = icl::sys::calls().stat(iclPath.c_str(), &standing) == 0;
   const std::string content = icl::renderNewLabel(iclData, hostName, description);
-  if (writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath, content, nullptr, lock) !=
-      0) {
-    iclError = ICL_ERROR_FILE_WRITE;
-    return LockedResult::Failed;
-  }
+  const LockedResult written = writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath,
+                                              content, present ? &standing : nullptr, nullptr, held);
+  if (written == LockedResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
+  if (written != LockedResult::Succeeded) return written;
   Debug(kWriteNew, "New ICL file was written successfully. Pool=[%d], Cache=[%d], Timestamp=[%ld].",
         iclData.indexCachePoolID, iclData.indexCacheID, static_cast<long>(iclData.timeStampMarker));
   return LockedResult::Succeeded;
@@ -144,16 +221,26 @@ int ICLController::UpdateICLInternal(TUpdateMode mode) {
   // one descriptor; one that cannot be read is not replaced.
   icl::LoadReport current;
   ZUPITextFileOpen standing(iclPath.c_str(), current);
-  if (standing.isFileOpen()) return rewriteLabel(mode, state, &current);
-  if (standing.getFileIOError() == ZUPI_FILE_NOT_FOUND) return rewriteLabel(mode, state, nullptr);
-  return failWith(ICL_ERROR_FILE_READ, EV_LOG_ERROR, kRewrite,
-                  "Index cache label [%s] left unchanged: it could not be read again to keep its "
-                  "owner and permissions.",
+  LockedResult result = LockedResult::Failed;
+  if (standing.isFileOpen()) {
+    result = rewriteLabel(mode, lock, &current);
+  } else if (standing.getFileIOError() == ZUPI_FILE_NOT_FOUND) {
+    result = rewriteLabel(mode, lock, nullptr);
+  } else {
+    return failWith(ICL_ERROR_FILE_READ, EV_LOG_ERROR, kRewrite,
+                    "Index cache label [%s] left unchanged: it could not be read again to keep its "
+                    "owner and permissions.",
+                    iclPath.c_str());
+  }
+  if (result != LockedResult::Superseded) return result == LockedResult::Succeeded ? 0 : -1;
+  return failWith(ICL_ERROR_FILE_LOCK, EV_LOG_ERROR, kRewrite,
+                  "Index cache label [%s] left unchanged: another writer changed it, or took the "
+                  "writers' lock, while this change was being written. Read it again and retry.",
                   iclPath.c_str());
 }
 
-int ICLController::rewriteLabel(TUpdateMode mode, WriterLockState lock,
-                                const icl::LoadReport* loaded) {
+LockedResult ICLController::rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
+                                         const icl::LoadReport* loaded) {
   const bool removing = mode == ICL_UPDATE_REMOVE;
   const icl::LabelRewrite rewrite = icl::rewriteLabelText(*iclFile, mode, iclData, hostName);
   if (!removing && !rewrite.markerLineFound) {
@@ -163,29 +250,23 @@ int ICLController::rewriteLabel(TUpdateMode mode, WriterLockState lock,
   }
   // A change that changes no byte writes nothing: no new file, no new time.
   const bool unchanged = loaded != nullptr && rewrite.text == loaded->bytes;
-  if (unchanged && lock == WriterLockState::Held && icl::removeStaleTemp(iclPath)) {
-    logStaleTempRemoved(*this, kRewrite, iclPath);
+  if (unchanged && held.held()) {
+    std::vector<std::string> removed;
+    icl::sweepLeftoverTemps(icl::sys::directoryOf(iclPath), iclPath, removed);
+    logLeftoversRemoved(*this, kRewrite, removed);
   }
-  if (!unchanged &&
-      writeLabelFile(*this, kRewrite, LabelWriteKind::Rewrite, iclPath, rewrite.text,
-                     loaded != nullptr ? &loaded->opened : nullptr, lock) != 0) {
+  if (unchanged && syncUnchangedLabel(*this, kRewrite, iclPath) != 0) {
     iclError = ICL_ERROR_FILE_WRITE;
-    return -1;
+    return LockedResult::Failed;
   }
-  if (!removing && !rewrite.ownLineFound) {
-    Debug(kRewrite, "Accesspath ID [%d] successfully added to Index Cache Label file.",
-          iclData.accessPathID);
+  if (!unchanged) {
+    const LockedResult written =
+        writeLabelFile(*this, kRewrite, LabelWriteKind::Rewrite, iclPath, rewrite.text,
+                       loaded != nullptr ? &loaded->opened : nullptr,
+                       loaded != nullptr ? &loaded->opened : nullptr, held);
+    if (written == LockedResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
+    if (written != LockedResult::Succeeded) return written;
   }
-  if (removing) {
-    if (rewrite.ownLineFound) {
-      Debug(kRewrite, "Accesspath ID [%d] successfully removed from Index Cache Label file.",
-            iclData.accessPathID);
-    } else {
-      Debug(kRewrite,
-            "Warning: Accesspath ID [%d] was not removed as it was not present in the first "
-            "place. Still marking success.",
-            iclData.accessPathID);
-    }
-  }
-  return 0;
+  logRewriteDone(*this, removing, rewrite.ownLineFound, iclData.accessPathID);
+  return LockedResult::Succeeded;
 }

@@ -1,6 +1,7 @@
 #include "SharedStorage.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -32,6 +33,8 @@ const unsigned long kSharedTypes[] = {
 };
 
 const size_t kMountInfoLimit = 4 << 20;
+const size_t kRecentDirCapacity = 256;  // a location is at most 255 characters
+using Clock = std::chrono::steady_clock;
 
 // /proc/self/mountinfo, whole; "" when it cannot be read.
 std::string readMountInfo() {
@@ -75,14 +78,19 @@ StorageKind storageKindOf(const std::string& dir) {
 }
 
 StorageKind recentStorageKindOf(const std::string& dir) {
-  thread_local std::string lastDir;
+  // Plain data only: a thread-local object with a destructor would keep the
+  // library mapped after dlclose for as long as the thread lives.
+  thread_local char lastDir[kRecentDirCapacity] = {};
   thread_local StorageKind lastKind = StorageKind::Local;
-  thread_local std::chrono::steady_clock::time_point lastAsked;
-  const auto now = std::chrono::steady_clock::now();
-  if (dir != lastDir || now - lastAsked >= std::chrono::seconds(1)) {
+  thread_local Clock::rep lastAsked = 0;
+  const Clock::rep now = Clock::now().time_since_epoch().count();
+  const bool cacheable = dir.size() < sizeof lastDir;
+  const Clock::rep second =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)).count();
+  if (!cacheable || dir != lastDir || lastAsked == 0 || now - lastAsked >= second) {
     lastKind = storageKindOf(dir);
-    lastDir = dir;
-    lastAsked = now;
+    if (cacheable) memcpy(lastDir, dir.c_str(), dir.size() + 1);
+    lastAsked = cacheable ? now : 0;
   }
   return lastKind;
 }

@@ -7,6 +7,7 @@
 #include "LabelNames.h"
 #include "LabelRetry.h"
 #include "SharedStorage.h"
+#include "WriterClaim.h"
 #include "sys/JoinPath.h"
 
 namespace icl {
@@ -14,11 +15,22 @@ namespace {
 
 // On storage other hosts write too, what this host cached under the label's
 // name may be a label they have since replaced: look it up at the server.
-void refreshSharedLabel(EvDebug& log, const char* function, const char* location) {
+// A name that stays stale is refused: a change loaded through it would undo
+// another host's.
+int refreshSharedLabel(EvDebug& log, const char* function, const char* location,
+                       TICLError& error) {
   const std::string dir = convertSlashes(location);
-  if (recentStorageKindOf(dir) != StorageKind::Shared) return;
+  if (recentStorageKindOf(dir) != StorageKind::Shared) return 0;
   noteSharedStorageOnce(log, function, dir);
-  revalidateLabelName(sys::joinPath(dir, kLabelFileName));
+  const std::string labelPath = sys::joinPath(dir, kLabelFileName);
+  if (revalidateLabelName(labelPath) == NameCheck::Fresh) return 0;
+  error = ICL_ERROR_FILE_READ;
+  log.Error(function,
+            "Index cache label [%s] was not changed: under its name this host still finds another "
+            "file than the one the server lists. The file system keeps names in a cache; mount it "
+            "without an entry cache timeout.",
+            labelPath.c_str());
+  return -1;
 }
 
 // Locks are refused here, or of no use to this process: say so at Debug.
@@ -45,8 +57,12 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
                   "[%s]. Other users may be unable to take the lock.",
                   lockPath.c_str(), strerror(err));
       }
-      refreshSharedLabel(log, function, location);
-      return 0;
+      if (lock.tookOverStaleClaim()) {
+        log.Debug(function, "Took over the claim [%s] of writer [%s], which is gone.",
+                  sys::joinPath(convertSlashes(location), kClaimFileName).c_str(),
+                  lock.claimHolder().c_str());
+      }
+      return refreshSharedLabel(log, function, location, error);
     case LockResult::NoDirectory:
       return 0;
     case LockResult::NotSupported:
@@ -71,6 +87,22 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
                 "Timed out after [%lld] ms waiting for the index cache label lock [%s] held by "
                 "another writer.",
                 static_cast<long long>(labelLockWaitLimit().count()), lockPath.c_str());
+      return -1;
+    case LockResult::ClaimTimedOut:
+      error = ICL_ERROR_FILE_LOCK;
+      log.Error(function,
+                "Timed out after [%lld] ms waiting for the index cache label claim [%s] of writer "
+                "[%s]. That writer does not see this host's lock: the file system does not pass "
+                "locks between its clients.",
+                static_cast<long long>(labelLockWaitLimit().count()),
+                sys::joinPath(convertSlashes(location), kClaimFileName).c_str(),
+                lock.claimHolder().c_str());
+      return -1;
+    case LockResult::ClaimFailed:
+      error = ICL_ERROR_FILE_LOCK;
+      log.Error(function, "Could not take the index cache label claim [%s]: [%s]",
+                sys::joinPath(convertSlashes(location), kClaimFileName).c_str(),
+                err != 0 ? strerror(err) : "not a regular file");
       return -1;
     case LockResult::Failed:
       break;

@@ -15,7 +15,7 @@ enum class WriterLockState : int {
   // The directory did not exist when the lock was tried: nothing guards a
   // write, and a step about to write answers LockedResult::RetryUnderLock.
   NotTaken,
-  Held,  // the lock is ours: write, through the one reserved temporary name
+  Held,  // the lock (and the claim) are ours: write
   // Write without the lock: the file system refuses record locks, or this
   // process can neither open the lock file nor write the directory.
   Unlocked,
@@ -28,11 +28,14 @@ enum class LockedResult : int {
   // The step was about to write, but the lock state was NotTaken: take the
   // lock again (the directory is there now) and run the step once more.
   RetryUnderLock,
+  // Just before its rename the step found the label changed or the lock
+  // lost (LabelStillCurrent.h) and wrote nothing: take the lock again, load
+  // the label again and redo the change on it.
+  Superseded,
 };
 
-inline LockedResult lockedResultOf(int status) {
-  return status == 0 ? LockedResult::Succeeded : LockedResult::Failed;
-}
+// How often one operation redoes its change after Superseded.
+const int kSupersededRedos = 3;
 
 // Takes the writers' lock of the directory `location` names. 0: go on, as
 // `state` says (a missing directory is not an error here: the read that
@@ -41,28 +44,45 @@ inline LockedResult lockedResultOf(int status) {
 int takeWritersLock(EvDebug& log, const char* function, const char* location, LabelLock& lock,
                     WriterLockState& state, TICLError& error);
 
-// Runs `step(state)` under the writers' lock and answers its result as 0 or
-// -1. A step that meets a directory which appeared after the lock was tried
-// answers RetryUnderLock and runs again; a directory that keeps appearing
-// and vanishing fails the operation.
+// Runs `step(state, lock)` under the writers' lock and answers its result
+// as 0 or -1 (`lock` is the held LabelLock, for the check before a rename).
+// A step that meets a directory which appeared after the lock was tried
+// answers RetryUnderLock and runs again; one that found its label superseded
+// runs again on the label as it is then, kSupersededRedos times at most.
+// A directory that keeps appearing and vanishing, and a label that keeps
+// changing under a writer (or a lock that keeps being lost), fail the
+// operation with ICL_ERROR_FILE_LOCK and an Error line.
 template <typename Step>
 int runWithWritersLock(EvDebug& log, const char* function, const char* location,
                        TICLError& error, Step step) {
   const int kAttempts = 3;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  int appeared = 0;
+  int superseded = 0;
+  while (appeared < kAttempts && superseded <= kSupersededRedos) {
     LabelLock lock;
     WriterLockState state = WriterLockState::NotTaken;
     if (takeWritersLock(log, function, location, lock, state, error) != 0) return -1;
-    switch (step(state)) {
+    switch (step(state, lock)) {
       case LockedResult::Succeeded:
         return 0;
       case LockedResult::Failed:
         return -1;
       case LockedResult::RetryUnderLock:
+        ++appeared;
+        break;
+      case LockedResult::Superseded:
+        ++superseded;
         break;
     }
   }
   error = ICL_ERROR_FILE_LOCK;
+  if (superseded > kSupersededRedos) {
+    log.Error(function,
+              "The index cache label in [%s] was not changed: another writer changed it, or took "
+              "the writers' lock, each of the [%d] times this change was about to be written.",
+              location, superseded);
+    return -1;
+  }
   log.Error(function, "The index cache directory [%s] keeps appearing and vanishing; the label "
                       "was not changed.", location);
   return -1;

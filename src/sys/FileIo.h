@@ -11,15 +11,21 @@
 namespace icl {
 namespace sys {
 
-// Calls `call(args...)` again for as long as it fails with EINTR, and
-// returns its last result, errno as that call left it. For calls that are
-// safe to repeat: never close, whose descriptor is gone even on EINTR.
+// How often one call is repeated after EINTR: a signal storm ends far
+// sooner, a file system that answers nothing else never does.
+const int kEintrRetries = 1000;
+
+// Calls `call(args...)` again while it fails with EINTR, at most
+// kEintrRetries times more, and returns its last result, errno as that call
+// left it (EINTR still, after the last). For calls that are safe to repeat:
+// never close, whose descriptor is gone even on EINTR.
 template <typename Call, typename... Args>
 auto retryEintr(Call call, Args... args) -> decltype(call(args...)) {
   decltype(call(args...)) result;
+  int retries = 0;
   do {
     result = call(args...);
-  } while (result == -1 && errno == EINTR);
+  } while (result == -1 && errno == EINTR && retries++ < kEintrRetries);
   return result;
 }
 

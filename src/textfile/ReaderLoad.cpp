@@ -1,4 +1,5 @@
-// The reader's load: stat, open, read the whole file into memory.
+// The reader's load: stat, open, read the whole file into memory, to its end,
+// and make sure it did not change while it was read.
 
 #include <errno.h>
 #include <stdlib.h>
@@ -15,6 +16,8 @@ namespace {
 
 const char* const kLoadFunction = "ZUPITextFileOpen::reloadFile";
 const size_t kModeCapacity = 9;  // characters, without the NUL
+// Loads of a file that changes while it is read, before the load gives up.
+const int kLoadsOfAChangingFile = 3;
 
 // Only these mean that nothing stands at the name. Any other failure to
 // examine a file says nothing about whether it exists.
@@ -24,6 +27,165 @@ bool meansAbsent(int err) { return err == ENOENT || err == ENOTDIR; }
 bool exceedsSizeLimit(int64_t size, int limit) {
   return size < 0 || size > static_cast<int64_t>(limit);
 }
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// One load of one file: each step logs its own failure in the words hosts
+// know and answers false, leaving `code` and `err` set.
+class FileLoad {
+ public:
+  FileLoad(EvDebug& log, const char* path, int limit) : log_(log), path_(path), limit_(limit) {}
+  ~FileLoad() { free(bytes_); }
+  FileLoad(const FileLoad&) = delete;
+  FileLoad& operator=(const FileLoad&) = delete;
+
+  // The file by name: there, a regular file, not over the limit.
+  bool examineByName() {
+    struct stat st;
+    if (icl::sys::calls().stat(path_, &st) != 0) {
+      err = errno;
+      if (meansAbsent(err)) {
+        log_.Debug(kLoadFunction, "File [%s] does not exist.", path_);
+        return failWith(ZUPI_FILE_NOT_FOUND);
+      }
+      return failedCall("stat()");
+    }
+    // A FIFO, socket or device would block the caller or never end.
+    if (!S_ISREG(st.st_mode)) return notRegular();
+    if (exceedsSizeLimit(st.st_size, limit_)) return tooLarge();
+    return reserve(static_cast<size_t>(st.st_size) + 1);
+  }
+
+  bool refuseLongMode() {
+    log_.Error(kLoadFunction, "Open mode of more than %zu characters refused for the file [%s].",
+               kModeCapacity, path_);
+    return failWith(ZUPI_FILE_UNREADABLE);
+  }
+
+  // Opens the file as `mode` asks and examines what was opened: writers
+  // replace a file by renaming a new one over it, so it may not be the one
+  // examined by name.
+  bool open(const char* mode) {
+    int flags = 0;
+    if (icl::openFlagsForMode(mode, flags)) {
+      // O_NONBLOCK: should a FIFO have been swapped in since the stat, the
+      // open must not wait for a writer; the fstat below then refuses it.
+      fd = icl::sys::UniqueFd(
+          icl::sys::openRetry(path_, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+      if (!fd.valid()) err = errno;
+    }
+    if (!fd.valid()) {
+      log_.Error(kLoadFunction, "fopen() failed to open the file [%s].", path_);
+      if (err != 0) logCall("open()", err);
+      return failWith(ZUPI_FILE_UNREADABLE);
+    }
+    if (icl::sys::calls().fstat(fd.get(), &opened) != 0) return failedCall("fstat()");
+    if (!S_ISREG(opened.st_mode)) return notRegular();
+    if (exceedsSizeLimit(opened.st_size, limit_)) return tooLarge();
+    return reserve(static_cast<size_t>(opened.st_size) + 1);
+  }
+
+  // Reads until the end of the file, whatever its size said: a file that
+  // grew since (stale attributes, a writer appending in place) is read
+  // whole, and never past the limit.
+  bool readToEnd() {
+    for (;;) {
+      if (size + 1 == capacity_ && !reserve(capacity_ * 2)) return false;
+      const ssize_t got = icl::sys::retryEintr(icl::sys::calls().read, fd.get(),
+                                               static_cast<void*>(bytes_ + size),
+                                               capacity_ - 1 - size);
+      if (got < 0) {
+        err = errno;
+        log_.Error(kLoadFunction, "Failed to read the entire file [%s].", path_);
+        logCall("read()", err);
+        return failWith(ZUPI_FILE_UNREADABLE);
+      }
+      if (got == 0) break;
+      size += static_cast<size_t>(got);
+      if (size > static_cast<size_t>(limit_)) return tooLarge();
+    }
+    bytes_[size] = '\0';
+    return true;
+  }
+
+  // True when the file read is as it was opened: same size as the bytes
+  // read, same modification and change time. False with `changed` set when
+  // it is not, or with a failed call.
+  bool confirmUnchanged() {
+    struct stat after;
+    if (icl::sys::calls().fstat(fd.get(), &after) != 0) return failedCall("fstat()");
+    changed = static_cast<size_t>(after.st_size) != size ||
+              !sameTime(after.st_mtim, opened.st_mtim) || !sameTime(after.st_ctim, opened.st_ctim);
+    if (!changed) return true;
+    opened = after;
+    return false;
+  }
+
+  void reportChanging() {
+    log_.Error(kLoadFunction,
+               "Could not load the file [%s]: it changed while it was read, [%d] times in a row.",
+               path_, kLoadsOfAChangingFile);
+    failWith(ZUPI_FILE_UNREADABLE);
+  }
+
+  // The bytes read, from malloc, NUL-terminated; the caller frees them.
+  char* takeBytes() {
+    char* taken = bytes_;
+    bytes_ = nullptr;
+    return taken;
+  }
+
+  TZUPIFileIOError code = ZUPI_FILE_OK;
+  int err = 0;  // errno of the call that failed
+  bool changed = false;
+  icl::sys::UniqueFd fd;
+  struct stat opened = {};
+  size_t size = 0;
+
+ private:
+  bool failWith(TZUPIFileIOError failure) {
+    code = failure;
+    return false;
+  }
+  void logCall(const char* call, int callErr) {
+    log_.Error(kLoadFunction, "Could not load the file [%s]: %s failed: [%s]", path_, call,
+               strerror(callErr));
+  }
+  bool failedCall(const char* call) {
+    err = errno;
+    logCall(call, err);
+    return failWith(ZUPI_FILE_UNREADABLE);
+  }
+  bool notRegular() {
+    log_.Error(kLoadFunction, "File [%s] is not a regular file.", path_);
+    return failWith(ZUPI_FILE_UNREADABLE);
+  }
+  bool tooLarge() {
+    log_.Error(kLoadFunction, "File length exceeded the maximum file size supported by API.");
+    return failWith(ZUPI_FILE_TOO_LARGE);
+  }
+  // Room for `capacity` bytes (the text and its NUL), keeping what was read.
+  bool reserve(size_t capacity) {
+    if (capacity <= capacity_) return true;
+    char* grown = static_cast<char*>(realloc(bytes_, capacity));
+    if (grown == nullptr) {
+      log_.Error(kLoadFunction, "Could not allocate enough memory to open the file [%s] in memory.",
+                 path_);
+      return failWith(ZUPI_FILE_UNREADABLE);
+    }
+    bytes_ = grown;
+    capacity_ = capacity;
+    return true;
+  }
+
+  EvDebug& log_;
+  const char* path_;
+  int limit_;
+  char* bytes_ = nullptr;
+  size_t capacity_ = 0;
+};
 
 }  // namespace
 
@@ -36,115 +198,28 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
   emptyLine[0] = '\0';
   readIndex = 0;
   fileSize = -1;
-
-  const char* path = fileName.c_str();
-  int err = 0;  // errno of the call that failed
-  auto fail = [this, report, &err](TZUPIFileIOError code) {
-    fileIOError = code;
-    if (report != nullptr) report->err = err;
-    return -1;
-  };
-  // The line that names the failed call and its errno.
-  auto logCall = [this, path](const char* call, int callErr) {
-    Error(kLoadFunction, "Could not load the file [%s]: %s failed: [%s]", path, call,
-          strerror(callErr));
-  };
-  auto tooLarge = [this, &fail]() {
-    Error(kLoadFunction, "File length exceeded the maximum file size supported by API.");
-    return fail(ZUPI_FILE_TOO_LARGE);
-  };
-  auto noMemory = [this, path, &fail]() {
-    Error(kLoadFunction, "Could not allocate enough memory to open the file [%s] in memory.", path);
-    return fail(ZUPI_FILE_UNREADABLE);
-  };
-  auto notRegular = [this, path, &fail]() {
-    Error(kLoadFunction, "File [%s] is not a regular file.", path);
-    return fail(ZUPI_FILE_UNREADABLE);
-  };
-
-  struct stat st;
-  if (icl::sys::calls().stat(path, &st) != 0) {
-    err = errno;
-    if (meansAbsent(err)) {
-      Debug(kLoadFunction, "File [%s] does not exist.", path);
-      return fail(ZUPI_FILE_NOT_FOUND);
+  for (int attempt = 1;; ++attempt) {
+    FileLoad file(*this, fileName.c_str(), maxFileSize);
+    const bool loaded = file.examineByName() && (modeTooLong ? file.refuseLongMode() : true) &&
+                        file.open(mode) && file.readToEnd() && file.confirmUnchanged();
+    if (!loaded && file.changed && attempt == kLoadsOfAChangingFile) file.reportChanging();
+    if (!loaded && file.changed && attempt < kLoadsOfAChangingFile) continue;
+    if (!loaded) {
+      fileIOError = file.code;
+      if (report != nullptr) report->err = file.err;
+      return -1;
     }
-    logCall("stat()", err);
-    return fail(ZUPI_FILE_UNREADABLE);
-  }
-  fileSize = st.st_size;
-  // A FIFO, socket or device would block the caller or never end.
-  if (!S_ISREG(st.st_mode)) return notRegular();
-  if (exceedsSizeLimit(fileSize, maxFileSize)) return tooLarge();
-  buffer = static_cast<char*>(malloc(static_cast<size_t>(fileSize) + 1));
-  if (buffer == nullptr) return noMemory();
-  if (modeTooLong) {
-    Error(kLoadFunction, "Open mode of more than %zu characters refused for the file [%s].",
-          kModeCapacity, path);
-    return fail(ZUPI_FILE_UNREADABLE);
-  }
-  int flags = 0;
-  icl::sys::UniqueFd fd;
-  if (icl::openFlagsForMode(mode, flags)) {
-    // O_NONBLOCK: should a FIFO have been swapped in since the stat, the open
-    // must not wait for a writer; the fstat below then refuses it.
-    fd = icl::sys::UniqueFd(
-        icl::sys::openRetry(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
-    if (!fd.valid()) err = errno;
-  }
-  if (!fd.valid()) {
-    Error(kLoadFunction, "fopen() failed to open the file [%s].", path);
-    if (err != 0) logCall("open()", err);
-    return fail(ZUPI_FILE_UNREADABLE);
-  }
-  struct stat opened;
-  if (icl::sys::calls().fstat(fd.get(), &opened) != 0) {
-    err = errno;
-    logCall("fstat()", err);
-    return fail(ZUPI_FILE_UNREADABLE);
-  }
-  if (!S_ISREG(opened.st_mode)) return notRegular();
-  // Writers replace a file by renaming a new one over it: the file opened
-  // may not be the one measured. Load what was opened, whole.
-  if (opened.st_size != fileSize) {
-    fileSize = opened.st_size;
-    if (exceedsSizeLimit(fileSize, maxFileSize)) return tooLarge();
-    free(buffer);
-    buffer = static_cast<char*>(malloc(static_cast<size_t>(fileSize) + 1));
-    if (buffer == nullptr) return noMemory();
-  }
-  ssize_t got = icl::sys::readFull(fd.get(), buffer, static_cast<size_t>(fileSize));
-  if (got != fileSize) {
-    err = got < 0 ? errno : 0;
-    Error(kLoadFunction, "Failed to read the entire file [%s].", path);
-    if (err != 0) logCall("read()", err);
-    return fail(ZUPI_FILE_UNREADABLE);  // fd closes here
-  }
-  // The file may have grown since the fstat; never take more than the limit.
-  char probe;
-  ssize_t more = icl::sys::readFull(fd.get(), &probe, 1);
-  if (more < 0) {
-    err = errno;
-    Error(kLoadFunction, "Failed to read the entire file [%s].", path);
-    logCall("read()", err);
-    return fail(ZUPI_FILE_UNREADABLE);
-  }
-  if (more == 1) {
-    if (icl::sys::calls().fstat(fd.get(), &opened) != 0) {
-      err = errno;
-      logCall("fstat()", err);
-      return fail(ZUPI_FILE_UNREADABLE);
+    fileSize = static_cast<int64_t>(file.size);
+    buffer = file.takeBytes();
+    fileLoaded = true;
+    stream = file.fd.release();
+    streamOpen = true;
+    if (report != nullptr) {
+      report->err = 0;
+      report->opened = file.opened;
+      report->bytes.assign(buffer, file.size);
     }
-    if (exceedsSizeLimit(opened.st_size, maxFileSize)) return tooLarge();
-  }
-  buffer[fileSize] = '\0';
-  fileLoaded = true;
-  stream = fd.release();
-  streamOpen = true;
-  if (report != nullptr) {
-    report->err = 0;
-    report->opened = opened;
-    report->bytes.assign(buffer, static_cast<size_t>(fileSize));
+    break;
   }
   if (closeAfterLoad) closeFile();
   return 0;

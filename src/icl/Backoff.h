@@ -1,0 +1,52 @@
+#ifndef ICL_ICL_BACKOFF_H
+#define ICL_ICL_BACKOFF_H
+
+// The one way this library waits before trying something again.
+//
+// Every retry and wait (a label load that met another host's replace, the
+// writers' lock, another writer's claim, a stale name under the lock) pauses
+// through a Backoff: the pauses double from `first` up to `cap`, and there
+// are at most `attempts` of them, never ending past `deadline`. So each wait
+// is bounded twice over, by a count and by a time, and none sleeps as a
+// hidden side effect of a question: pause() is the only call that sleeps.
+//
+// The bounds in use, stated once:
+//   label load on shared storage  10 pauses, 2 ms doubling to 100 ms: 526 ms
+//   stale name under the lock     10 pauses, 2 ms doubling to 250 ms: 1.3 s
+//   writers' lock and claim       1 ms doubling to 10 ms, until the wait
+//                                 limit (labelLockWaitLimit(), 30 s)
+
+#include <chrono>
+
+namespace icl {
+
+using Clock = std::chrono::steady_clock;
+
+// `now` plus `wait`, saturating instead of overflowing: a limit of any size
+// is a deadline, the largest ones "never".
+Clock::time_point deadlineAfter(std::chrono::milliseconds wait);
+
+class Backoff {
+ public:
+  Backoff(int attempts, std::chrono::milliseconds first, std::chrono::milliseconds cap,
+          Clock::time_point deadline = Clock::time_point::max())
+      : left_(attempts), next_(first), cap_(cap), deadline_(deadline) {}
+
+  // Sleeps for the next pause (cut short at the deadline) and answers true;
+  // answers false at once when no attempt or no time is left.
+  bool pause();
+  // The pauses taken so far.
+  int taken() const { return taken_; }
+  bool expired() const { return left_ <= 0 || Clock::now() >= deadline_; }
+
+ private:
+  int left_;
+  int taken_ = 0;
+  std::chrono::milliseconds next_;
+  std::chrono::milliseconds cap_;
+  Clock::time_point deadline_;
+};
+
+}  // namespace icl
+
+#endif

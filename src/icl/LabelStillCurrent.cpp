@@ -1,0 +1,61 @@
+#include "LabelStillCurrent.h"
+
+#include <errno.h>
+
+#include "DirectoryListing.h"
+#include "LabelNames.h"
+#include "SharedStorage.h"
+#include "sys/JoinPath.h"
+#include "sys/SysCalls.h"
+
+namespace icl {
+namespace {
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The label by name is the very file loaded, unchanged; or, when none was
+// loaded, there is still none.
+bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
+  struct stat now;
+  if (sys::calls().stat(labelPath.c_str(), &now) != 0) {
+    return loaded == nullptr && (errno == ENOENT || errno == ENOTDIR);
+  }
+  return loaded != nullptr && now.st_dev == loaded->st_dev && now.st_ino == loaded->st_ino &&
+         now.st_size == loaded->st_size && sameTime(now.st_mtim, loaded->st_mtim) &&
+         sameTime(now.st_ctim, loaded->st_ctim);
+}
+
+// The server's listing agrees, where its inode numbers can be compared with
+// a look by name (the lock file, never replaced, tells).
+bool listingHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
+  const std::string directory = sys::directoryOf(labelPath);
+  const std::string lockPath = sys::joinPath(directory, kLockFileName);
+  ino64_t listedLabel = 0, listedLock = 0;
+  struct stat lock;
+  if (listedInodes(directory, kLabelFileName, listedLabel, kLockFileName, listedLock) != 0) {
+    return false;
+  }
+  if (sys::calls().stat(lockPath.c_str(), &lock) != 0 ||
+      static_cast<ino64_t>(lock.st_ino) != listedLock) {
+    return true;
+  }
+  return listedLabel == (loaded != nullptr ? static_cast<ino64_t>(loaded->st_ino) : 0);
+}
+
+}  // namespace
+
+RenameVerdict checkLabelStillCurrent(LabelLock* lock, const std::string& labelPath,
+                                     const struct stat* loaded) {
+  int err = 0;
+  if (lock != nullptr && !lock->stillHeld(err)) return RenameVerdict::LockLost;
+  if (!nameHoldsLoadedLabel(labelPath, loaded)) return RenameVerdict::TargetChanged;
+  if (recentStorageKindOf(sys::directoryOf(labelPath)) == StorageKind::Shared &&
+      !listingHoldsLoadedLabel(labelPath, loaded)) {
+    return RenameVerdict::TargetChanged;
+  }
+  return RenameVerdict::Go;
+}
+
+}  // namespace icl
