@@ -10,12 +10,14 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <thread>
@@ -28,6 +30,7 @@
 #include "TempDir.h"
 #include "icl/LabelLock.h"
 #include "icl/LabelRetry.h"
+#include "icl/WriterIdentity.h"
 #include "sys/SysCalls.h"
 
 namespace icl::test {
@@ -285,6 +288,138 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
 }
 
+
+// Another writer acts just before this writer's n-th lstat (the first is
+// its last check of its claim before the rename), or before every one.
+std::function<void()> gOtherWriter;
+long gLstatsBeforeAct = 0;
+int lstatAfterOtherWriter(const char* path, struct stat* st) {
+  if (gOtherWriter && (gLstatsBeforeAct < 0 || --gLstatsBeforeAct == 0)) {
+    const std::function<void()> act = gOtherWriter;
+    if (gLstatsBeforeAct == 0) gOtherWriter = nullptr;
+    act();
+  }
+  return sys::realCalls().lstat(path, st);
+}
+
+void replaceLabel(const TempDir& dir, const std::string& bytes) {
+  writeFile(dir.file("other.new"), bytes);
+  ASSERT_EQ(rename(dir.file("other.new").c_str(), dir.file("icl_label.txt").c_str()), 0);
+}
+
+pid_t goneProcess() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+void writeOld(const std::string& path, const std::string& bytes, int minutesAgo) {
+  writeFile(path, bytes);
+  const struct timeval then[2] = {{time(nullptr) - minutesAgo * 60, 0}, {time(nullptr) - minutesAgo * 60, 0}};
+  ASSERT_EQ(utimes(path.c_str(), then), 0);
+}
+
+// A writer overtaken by another (its label replaced, its lock or claim
+// taken) between its load and its rename redoes its change on the label as
+// it is then, or fails and says so; it never removes another writer's live
+// temporary file, and takes over only claims and leftovers of writers gone.
+TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersFile) {
+  const std::string dead = processSpaceId() + "-" + std::to_string(goneProcess());
+  const std::string other = kOld + "USED_BY_ACCESSPATHID: 99 #other\n";
+  const std::string both = other + "USED_BY_ACCESSPATHID: 12 #hostA\n";
+  struct Race {
+    const char* what;
+    std::function<void(const TempDir&)> before, act;  // the other writer
+    long actAt;                                       // -1: before every lstat
+    std::pair<SysOp, long> failing;                   // with EAGAIN (lock) or EIO, once
+    int result;
+    std::string label;
+    Lines lines;                  // Debug and Error lines expected, "<d>" for the directory
+    std::vector<std::string> kept, gone;  // files of others after the change
+  } races[] = {
+      {"label replaced after the load", nullptr, [](const TempDir& d) { replaceLabel(d, kOld + "USED_BY_ACCESSPATHID: 99 #other\n"); }, 1,
+       {}, 0, both, {"D ICLController::UpdateICLInternal(): Index cache label [<d>/icl_label.txt] was changed by another writer after it was loaded; this change was not written."}, {}, {}},
+      {"label replaced every time", nullptr, [](const TempDir& d) { replaceLabel(d, kOld + "# " + std::to_string(time(nullptr)) + "\n"); }, -1,
+       {}, -1, "", {"E ICLController::UpdateICL: The index cache label in [<d>] was not changed: another writer changed it, or took the writers' lock, each of the [4] times this change was about to be written."}, {}, {}},
+      {"lock taken over", nullptr, nullptr, 1, {SysOp::FcntlLock, 2}, 0, kNew,
+       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer before this change was written; it was not written."}, {}, {}},
+      {"claim taken over", nullptr, [](const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); }, 1,
+       {}, 0, kNew, {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer before this change was written; it was not written."}, {}, {}},
+      {"temporary files of others", [&dead](const TempDir& d) {
+         writeFile(d.file("icl_label.txt.tmp"), "half");
+         writeFile(d.file("icl_label.txt.tmp-otherhost-1-0"), "half");
+         writeFile(d.file("icl_label.txt.tmp-" + dead + "-0"), "half");
+         writeOld(d.file("icl_label.txt.tmp-otherhost-2-0"), "half", 16);
+       }, nullptr, 1, {}, 0, kNew,
+       {"D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-" + dead + "-0] left by an interrupted writer.",
+        "D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-otherhost-2-0] left by an interrupted writer."},
+       {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"}, {"icl_label.txt.tmp-" + dead + "-0", "icl_label.txt.tmp-otherhost-2-0"}},
+      {"claim of a live writer elsewhere", [](const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); }, nullptr, 1, {}, -1, kOld,
+       {"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache label claim [<d>/icl_label.claim] of writer [otherhost-1]. That writer does not see this host's lock: the file system does not pass locks between its clients."},
+       {"icl_label.claim"}, {}},
+      {"claim of a writer gone", [&dead](const TempDir& d) { writeFile(d.file("icl_label.claim"), dead + "\n"); }, nullptr, 1, {}, 0, kNew,
+       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" + dead + "], which is gone."}, {}, {"icl_label.claim"}},
+      {"claim eleven minutes old", [](const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); }, nullptr, 1, {}, 0, kNew,
+       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [otherhost-1], which is gone."}, {}, {"icl_label.claim"}},
+  };
+  setLabelLockWaitLimit(std::chrono::milliseconds(100));
+  for (const Race& race : races) {
+    SCOPED_TRACE(race.what);
+    TempDir dir;
+    writeFile(dir.file("icl_label.txt"), kOld);
+    if (race.before) race.before(dir);
+    LogCapture log;
+    int result;
+    {
+      FaultInjector faults;
+      if (race.failing.second != 0) faults.failNth(race.failing.second, EAGAIN, false, {race.failing.first});
+      gOtherWriter = race.act ? std::function<void()>([&] { race.act(dir); }) : nullptr;
+      gLstatsBeforeAct = race.actAt;
+      sys::calls().lstat = lstatAfterOtherWriter;
+      result = change(dir, true);
+      gOtherWriter = nullptr;
+    }
+    EXPECT_EQ(result, race.result);
+    if (!race.label.empty()) {
+      EXPECT_EQ(readFile(dir.file("icl_label.txt")), race.label);
+    }
+    for (std::string expected : race.lines) {
+      expected.replace(expected.find("<d>"), 3, dir.path());
+      const Lines lines = log.lines();
+      EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+    }
+    for (const std::string& name : race.kept) EXPECT_EQ(readFile(dir.file(name)).substr(0, 4), name == "icl_label.claim" ? "othe" : "half");
+    for (const std::string& name : race.gone) EXPECT_FALSE(fileExists(dir.file(name))) << name;
+    EXPECT_FALSE(race.result == 0 && fileExists(dir.file("icl_label.claim")));
+  }
+  setLabelLockWaitLimit(std::chrono::milliseconds(30000));
+}
+
+// 0 means on disk: a change that changes no byte syncs the label and its
+// directory first, so a retry after a failed directory sync answers 0 only
+// once the earlier change is durable.
+TEST(LabelRaces, ANoOpAnswersZeroOnlyOnceTheLabelIsDurable) {
+  TempDir dir;
+  writeFile(dir.file("icl_label.txt"), kOld);
+  LogCapture log;
+  {
+    FaultInjector faults;
+    faults.failNth(2, EIO, false, {SysOp::Fsync});  // the directory's, after the rename
+    EXPECT_EQ(change(dir, true), -1);
+  }
+  for (long failingSync : {0L, 1L, 2L}) {
+    FaultInjector faults;
+    if (failingSync != 0) faults.failNth(failingSync, EIO, false, {SysOp::Fsync});
+    EXPECT_EQ(change(dir, true), failingSync == 0 ? 0 : -1);
+    EXPECT_EQ(faults.calls(SysOp::Fsync), failingSync == 1 ? 1 : 2);
+  }
+  EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
+  const std::string e = "E ICLController::UpdateICLInternal(): Index cache label [" + dir.file("icl_label.txt");
+  EXPECT_EQ(log.errors(), (Lines{e + "] was replaced, but syncing the directory [" + dir.path() + "/] failed: [Input/output error]. The change may not survive a power failure.",
+                                 e + "] already holds this change, but syncing [" + dir.file("icl_label.txt") + "] failed: [Input/output error]. The change may not survive a power failure.",
+                                 e + "] already holds this change, but syncing [" + dir.path() + "/] failed: [Input/output error]. The change may not survive a power failure."}));
+}
 
 // Shared storage: a load that meets another host's replace of the label
 // (ESTALE, or ENOENT beside the lock file) is tried again, a bounded number

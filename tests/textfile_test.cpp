@@ -11,9 +11,43 @@
 #include "LogCapture.h"
 #include "TempDir.h"
 #include "ZUPIFileOpen.h"
+#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {
+
+// Another writer rewrites the file in place, longer, right after the
+// reader's first fstat (which examines what it opened), or after each.
+std::string gGrowing;
+bool gGrowsEachTime = false;
+int fstatThenGrow(int fd, struct stat* st) {
+  const int result = sys::realCalls().fstat(fd, st);
+  if (!gGrowing.empty()) {
+    writeFile(gGrowing, readFile(gGrowing) + "9");
+    if (!gGrowsEachTime) gGrowing.clear();
+  }
+  return result;
+}
+
+TEST(TextFile, AFileThatGrowsWhileItIsReadIsReadWholeOrNotAtAll) {
+  TempDir dir;
+  const std::string path = dir.file("label");
+  for (bool eachTime : {false, true}) {
+    writeFile(path, "USED_BY_ACCESSPATHID: 399999");
+    LogCapture log;
+    FaultInjector faults;
+    sys::calls().fstat = fstatThenGrow;
+    gGrowing = path;
+    gGrowsEachTime = eachTime;
+    ZUPITextFileOpen reader(path.c_str(), nullptr, true);
+    gGrowing.clear();
+    EXPECT_EQ(reader.isFileOpen() ? std::string(reader.readln()) : std::to_string(reader.getFileIOError()),
+              eachTime ? "3" : "USED_BY_ACCESSPATHID: 3999999");
+    EXPECT_EQ(log.errors(), !eachTime ? std::vector<std::string>{}
+                                      : std::vector<std::string>{"E ZUPITextFileOpen::reloadFile: Could not load the file [" + path +
+                                                                   "]: it changed while it was read, [3] times in a row."});
+  }
+}
 
 TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
   TempDir dir;

@@ -29,6 +29,12 @@ const char* const kRewrite = "ICLController::UpdateICLInternal()";
 // A new label and a rewrite fail with different lines that operators know.
 enum class LabelWriteKind { NewLabel, Rewrite };
 
+// The label's directory with its slash, as the directory's failure lines
+// have always named it.
+std::string labelDirectory(const std::string& labelPath) {
+  return labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
+}
+
 bool hasFullIdentity(const ICLData& data) {
   return data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
          data.timeStampMarker != 0;
@@ -112,8 +118,7 @@ LockedResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind k
     return LockedResult::Failed;
   }
   icl::ReplaceRequest request;
-  // With its slash, as the directory's failure lines have always named it.
-  request.directory = labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
+  request.directory = labelDirectory(labelPath);
   request.target = labelPath;
   request.content = &content;
   request.attributes = attributes;
@@ -145,7 +150,7 @@ int syncUnchangedLabel(EvDebug& log, const char* function, const std::string& la
                                                                       O_NONBLOCK));
   int err = label.valid() && icl::sys::fsyncRetry(label.get()) == 0 ? 0 : errno;
   if (err == EINVAL) err = 0;  // a file system that cannot sync
-  if (err == 0 && icl::syncDirectory(icl::sys::directoryOf(labelPath), error) == 0) return 0;
+  if (err == 0 && icl::syncDirectory(labelDirectory(labelPath), error) == 0) return 0;
   log.Error(function,
             "Index cache label [%s] already holds this change, but syncing [%s] failed: [%s]. The "
             "change may not survive a power failure.",
@@ -252,7 +257,7 @@ LockedResult ICLController::rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
   const bool unchanged = loaded != nullptr && rewrite.text == loaded->bytes;
   if (unchanged && held.held()) {
     std::vector<std::string> removed;
-    icl::sweepLeftoverTemps(icl::sys::directoryOf(iclPath), iclPath, removed);
+    icl::sweepLeftoverTemps(labelDirectory(iclPath), iclPath, removed);
     logLeftoversRemoved(*this, kRewrite, removed);
   }
   if (unchanged && syncUnchangedLabel(*this, kRewrite, iclPath) != 0) {
