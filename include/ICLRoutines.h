@@ -78,11 +78,11 @@
 //  - A temporary file is left only where removing it failed too; the next
 //    writer under the lock removes "icl_label.txt.tmp".
 //  - canFilesBeCreatedInDirectory: the directories it created stay; its
-//    scratch file "test_rdwrite.txt" is removed on success and after a
-//    failure once the check has made the file its own (a Debug line says so
-//    where the removal fails); whatever else stands at that name (a link, a
-//    FIFO, another user's file) is left alone. It never writes, creates or
-//    removes the label.
+//    scratch file "test_rdwrite.txt.<node>.<pid>.<n>" (a name of its own,
+//    see the operation) is removed on success and after a failure; only
+//    where that removal fails is it left (an Error line names it). One that
+//    a killed check left stays too: no check removes a file it did not
+//    create. It never writes, creates or removes the label.
 //
 // Locking. A writer waits at most 30 seconds for another writer's lock, then
 // fails with ICL_ERROR_FILE_LOCK (operator tools may change the limit:
@@ -296,13 +296,28 @@ class ICL_API ICLController : public EvEvent {
   // directories created before a failure stay. Sets no error code.
   int CreateDirRecursive(char* path);
   // Creates iclLocation when it is missing, then proves on a scratch file
-  // there that files can be created, written, read back, record-locked
-  // (waiting while another process holds the scratch file), re-owned,
-  // re-moded and removed, and that an existing label can be opened for
-  // update. -1 with the failing step's code: ICL_ERROR_EMPTY_PATH,
-  // ICL_ERROR_PATH_NOT_FOUND (not creatable), ICL_ERROR_FILE_WRITE,
-  // ICL_ERROR_LOCK_NOT_SUPPORTED, ICL_ERROR_FILE_LOCK, ICL_ERROR_CHOWN or
-  // ICL_ERROR_CHMOD. What it leaves on disk: see the opening of this header.
+  // there that files can be created, written, read back, opened for reading
+  // and writing, record-locked, re-owned, re-moded and removed, and that an
+  // existing label can be opened for update. Any number of hosts and
+  // processes may check one directory at once, each with the true answer:
+  // each check creates its own scratch file exclusively, named
+  // "test_rdwrite.txt.<kernel node name>.<pid>.<counter>", and opens, locks,
+  // re-owns, re-modes or removes no other file (not another user's plain
+  // "test_rdwrite.txt" either). Nothing in it waits for another process: the
+  // lock is tried once. -1 with the failing step's code and Error lines
+  // that say why (the failed call and its errno, where a call failed):
+  //  - ICL_ERROR_EMPTY_PATH: no location;
+  //  - ICL_ERROR_PATH_NOT_FOUND: a relative location that does not exist,
+  //    or a file along the path;
+  //  - ICL_ERROR_FILE_READ: a directory along the path or the label could
+  //    not be examined (stat);
+  //  - ICL_ERROR_FILE_WRITE: a missing directory could not be created
+  //    (mkdir); the scratch file could not be created, written, closed, read
+  //    back, reopened or removed; the label could not be opened for update;
+  //  - ICL_ERROR_FILE_INVALID: the label is larger than a reader accepts;
+  //  - ICL_ERROR_LOCK_NOT_SUPPORTED, ICL_ERROR_FILE_LOCK, ICL_ERROR_CHOWN,
+  //    ICL_ERROR_CHMOD: the lock, owner or mode was refused.
+  // What it leaves on disk: see the opening of this header.
   int canFilesBeCreatedInDirectory();
 
  private:

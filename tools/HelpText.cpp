@@ -151,7 +151,9 @@ const std::vector<CommandHelp>& commandHelp() {
        "Creates DIR with its missing parents (a relative DIR is taken from the\n"
        "current directory) and proves on a scratch file that files can be created,\n"
        "written, read back, locked, re-owned, re-moded and removed there, and that\n"
-       "an existing label can be opened for update. The label itself is not changed.",
+       "an existing label can be opened for update. The label itself is not changed.\n"
+       "Any number of hosts may test one directory at once: each test works on a\n"
+       "scratch file of its own, test_rdwrite.txt.NODE.PID.N, and touches no other.",
        {},
        {{"icl test-dir /srv/ic/cache8",
          "Create the directory if needed, and prove that files can be made there"},

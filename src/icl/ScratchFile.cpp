@@ -2,21 +2,47 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
+#include <atomic>
+
+#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {
 namespace {
 
-// A hard link planted at the name would make the check empty, re-own and
-// re-mode the file it points to; one we created ourselves has one link.
-bool isPrivateRegularFile(const struct stat& st) {
-  return S_ISREG(st.st_mode) && st.st_nlink == 1;
+const int kUniqueNameAttempts = 16;
+const size_t kNodeNameLength = 64;
+
+// This host's kernel node name, as a file name may hold it.
+std::string nodeName() {
+  struct utsname host;
+  if (uname(&host) != 0) return "unknown";
+  std::string name(host.nodename, strnlen(host.nodename, kNodeNameLength));
+  for (char& c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-' || c == '_';
+    if (!plain) c = '_';
+  }
+  return name.empty() ? "unknown" : name;
 }
 
-bool isFile(const struct stat& st, const ScratchIdentity& identity) {
-  return st.st_dev == identity.device && st.st_ino == identity.inode;
+std::string uniqueScratchPath(const std::string& directory, const std::string& node) {
+  static std::atomic<unsigned> sequence{0};
+  return sys::joinPath(directory, kScratchFileName) + "." + node + "." +
+         std::to_string(static_cast<long>(getpid())) + "." + std::to_string(sequence.fetch_add(1));
+}
+
+// A hard link planted at the name would make the check re-own and re-mode
+// the file it points to; the file we created has one link.
+bool isPrivateRegularFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
+bool isFile(const struct stat& st, const ScratchFile& file) {
+  return st.st_dev == file.device && st.st_ino == file.inode;
 }
 
 ScratchWrite failed(ScratchWrite result, ScratchFailure& failure, FileStep step, int err) {
@@ -25,35 +51,32 @@ ScratchWrite failed(ScratchWrite result, ScratchFailure& failure, FileStep step,
   return result;
 }
 
+// Creates a file under a name of its own; never opens an existing one.
+int createUnique(const std::string& directory, ScratchFile& file) {
+  const std::string node = nodeName();
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  for (int attempt = 0;; ++attempt) {
+    file.path = uniqueScratchPath(directory, node);
+    int fd = sys::openRetry(file.path.c_str(), flags, 0666);
+    if (fd >= 0 || errno != EEXIST || attempt + 1 == kUniqueNameAttempts) return fd;
+  }
+}
+
 }  // namespace
 
-ScratchWrite writeScratchFile(const char* path, const std::string& text,
-                              ScratchIdentity& identity, ScratchFailure& failure) {
+ScratchWrite writeScratchFile(const std::string& directory, const std::string& text,
+                              ScratchFile& file, ScratchFailure& failure) {
   failure = ScratchFailure();
-  // No O_TRUNC: a file left at the name is emptied only once it is known to
-  // be our own. O_NONBLOCK keeps a planted FIFO from stalling the open.
-  const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  sys::UniqueFd fd(sys::openRetry(path, flags | O_CREAT | O_EXCL, 0666));
-  const bool created = fd.valid();
-  if (!created) {
-    if (errno != EEXIST) {
-      return failed(ScratchWrite::kNotOpened, failure, FileStep::Creating, errno);
-    }
-    fd = sys::UniqueFd(sys::openRetry(path, flags));
-    if (!fd.valid()) return ScratchWrite::kNotOpened;  // something else holds the name
-  }
+  sys::UniqueFd fd(createUnique(directory, file));
+  if (!fd.valid()) return failed(ScratchWrite::kNotCreated, failure, FileStep::Creating, errno);
   struct stat st;
   if (sys::calls().fstat(fd.get(), &st) != 0) {
     int err = errno;
-    if (created) sys::calls().unlink(path);  // made one call ago, still empty
-    return failed(ScratchWrite::kNotOpened, failure, FileStep::Examining, err);
+    sys::calls().unlink(file.path.c_str());  // made one call ago under a name of our own
+    return failed(ScratchWrite::kNotCreated, failure, FileStep::Examining, err);
   }
-  if (!isPrivateRegularFile(st)) return ScratchWrite::kNotOpened;
-  identity.device = st.st_dev;
-  identity.inode = st.st_ino;
-  if (sys::calls().ftruncate(fd.get(), 0) != 0) {
-    return failed(ScratchWrite::kNotEmptied, failure, FileStep::Emptying, errno);
-  }
+  file.device = st.st_dev;
+  file.inode = st.st_ino;
   if (sys::writeFull(fd.get(), text.data(), text.size()) != 0) {
     return failed(ScratchWrite::kNotWritten, failure, FileStep::Writing, errno);
   }
@@ -62,22 +85,25 @@ ScratchWrite writeScratchFile(const char* path, const std::string& text,
   return ScratchWrite::kWritten;
 }
 
-sys::UniqueFd reopenScratchFile(const char* path, const ScratchIdentity& identity) {
-  sys::UniqueFd fd(sys::openRetry(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) return fd;
+sys::UniqueFd reopenScratchFile(const ScratchFile& file, int& err) {
+  err = 0;
+  sys::UniqueFd fd(sys::openRetry(file.path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (sys::calls().fstat(fd.get(), &st) != 0 || !isPrivateRegularFile(st) ||
-      !isFile(st, identity)) {
+  if (!fd.valid() || sys::calls().fstat(fd.get(), &st) != 0) {
+    err = errno;
+    return sys::UniqueFd();
+  }
+  if (!isPrivateRegularFile(st) || !isFile(st, file)) {
     return sys::UniqueFd();  // closes the descriptor we must not act on
   }
   return fd;
 }
 
-int removeScratchFile(const char* path, const ScratchIdentity& identity) {
+int removeScratchFile(const ScratchFile& file) {
   struct stat st;
-  if (sys::calls().lstat(path, &st) != 0) return errno == ENOENT ? 0 : errno;
-  if (!isFile(st, identity)) return 0;
-  return sys::calls().unlink(path) == 0 ? 0 : errno;
+  if (sys::calls().lstat(file.path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (!isFile(st, file)) return 0;
+  return sys::calls().unlink(file.path.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace icl
