@@ -191,6 +191,32 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   EXPECT_EQ(gPeak * 100 + gLive, 400) << "at most 4 held, none left";
   const Lines all = log.lines();
   EXPECT_EQ(Lines(all.begin() + unbounded.size(), all.end()), unbounded);
+  // An evicted a10 that cannot be opened again (EIO), or is another directory by then (0), is left out.
+  std::string a10 = top;
+  for (int i = 1; i <= 10; ++i) a10 += "/a" + std::to_string(i);
+  const long long withoutA10 = expected - nftwCount(a10);
+  for (const int err : {EIO, 0}) {
+    static int gReopenError, gA10Opens;
+    gReopenError = err;
+    gA10Opens = 0;
+    sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
+      if (strcmp(name, "..") == 0) return errno = EACCES, -1;  // only by name from above
+      if (strcmp(name, "a10") == 0 && ++gA10Opens == 2) {
+        if (gReopenError != 0) return errno = gReopenError, -1;
+        name = "a10/s";
+      }
+      return sys::realCalls().openat(dirFd, name, flags, mode);
+    };
+    LogCapture lost;
+    GapLog left;
+    EXPECT_EQ(idxcache::measureDirectory(top.c_str(), false, 4), withoutA10);
+    sys::calls() = sys::realCalls();
+    EXPECT_EQ(left.gaps, Lines{a10 + " openat " + std::to_string(err)});
+    EXPECT_EQ(lost.errors(), (Lines{noHandle(a10), err != 0 ? "E getDiskUsage: Failed to open the directory [" + a10 +
+                                                                  "] again (openat):\n[Input/output error]"
+                                                            : "E getDiskUsage: The directory [" + a10 +
+                                                                  "] was moved or replaced during the walk; it adds nothing."}));
+  }
   struct rlimit saved, limit;  // the bound: a quarter of the open-file limit, within [4, 64]
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   for (rlim_t soft : {64, 8, 1000}) {
