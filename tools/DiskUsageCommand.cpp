@@ -74,6 +74,26 @@ void reportGaps(const WalkGapList& gaps, Report& report) {
       gaps.lines());
 }
 
+// Each sub-directory walked once, summed as getIndexCacheDiskUsageKB sums;
+// a text line and a JSON item for each.
+long long measureEach(const std::string& base, const std::vector<std::string>& present,
+                      const WalkGapList& gaps, std::vector<std::string>& lines,
+                      std::vector<std::string>& items) {
+  long long total = 0;
+  for (const std::string& name : present) {
+    const size_t gapsBefore = gaps.lines().size();
+    const long long kb = getDiskUsage((base + name).c_str());
+    const bool complete = gaps.lines().size() == gapsBefore;
+    if (kb > 0) total += kb;
+    lines.push_back(kb < 0     ? format("  %-16s cannot be read", name.c_str())
+                    : complete ? format("  %-16s %lld KB", name.c_str(), kb)
+                               : format("  %-16s %lld KB, incomplete", name.c_str(), kb));
+    items.push_back(
+        JsonObject().addString("name", name).addInt("kb", kb).addBool("complete", complete).str());
+  }
+  return total;
+}
+
 void failAsMissing(ICLController& controller, Report& report) {
   controller.ConstructICLPath();  // names the reason: an empty path, or no directory
   const TICLError error = controller.GetICLError();
@@ -108,22 +128,8 @@ void runDiskUsage(const Invocation& inv, Report& report, LogLines& log) {
       return;
     }
   } else {
-    // Each sub-directory walked once, summed as getIndexCacheDiskUsageKB sums.
     if (inv.verbose) switchOnEntryLines(log);
-    for (const std::string& name : present) {
-      const size_t gapsBefore = gaps.lines().size();
-      const long long kb = getDiskUsage((base + name).c_str());
-      const bool complete = gaps.lines().size() == gapsBefore;
-      if (kb > 0) total += kb;
-      lines.push_back(kb < 0     ? format("  %-16s cannot be read", name.c_str())
-                      : complete ? format("  %-16s %lld KB", name.c_str(), kb)
-                                 : format("  %-16s %lld KB, incomplete", name.c_str(), kb));
-      items.push_back(JsonObject()
-                          .addString("name", name)
-                          .addInt("kb", kb)
-                          .addBool("complete", complete)
-                          .str());
-    }
+    total = measureEach(base, present, gaps, lines, items);
   }
   report.say(format("%s: %lld KB", inv.dir.c_str(), total));
   for (const std::string& line : lines) report.say(line);
