@@ -3,7 +3,7 @@
 
 // Ways in for operator tools such as the icl command: feedback while a
 // writer waits for another writer's label lock, a bound on that wait, and
-// the progress of a disk-usage walk. Hosts need none of it, and nothing in
+// the progress and gaps of a disk-usage walk. Hosts need none of it, and nothing in
 // ICLRoutines.h or IdxCacheDirInfo.h changes with it.
 //
 // Every setting is process-wide. A callback runs on the thread that waits or
@@ -47,5 +47,21 @@ struct ICLWalkProgress {
 typedef void (*ICLWalkProgressCallback)(const ICLWalkProgress* progress, void* context);
 // A null callback clears it.
 ICL_API void ICLToolSetWalkProgressCallback(ICLWalkProgressCallback callback, void* context);
+
+// Called, while it is set, for each part of a tree that a walk of
+// getDiskUsage or getIndexCacheDiskUsageKB leaves out of its total because
+// it cannot read it, right after the walk's Error line about it: a
+// directory it cannot open or list (the walk's own directory included), an
+// entry it cannot examine, a well-known sub-directory whose presence cannot
+// be told. `path` is the part's path as the Error line shows it, `call` the
+// call that failed ("access", "openat", "getdents64", "fstatat") and
+// `error` its errno. Two cases have no errno (`error` 0): a directory that
+// was moved or replaced while the walk was below it (`call` "openat"), and
+// a directory whose walk an exception from a log call ended (`call` "log").
+// An entry removed while the walk runs is no gap: it is not reported. A
+// walk that reports nothing counted everything it was asked to measure.
+typedef void (*ICLWalkGapCallback)(const char* path, const char* call, int error, void* context);
+// A null callback clears it.
+ICL_API void ICLToolSetWalkGapCallback(ICLWalkGapCallback callback, void* context);
 
 #endif

@@ -5,7 +5,9 @@
 //
 // An index cache keeps its data in six well-known sub-directories. Each
 // regular file counts as its length / 1024 + 1 KB; directories, symbolic
-// links (never followed) and special files count nothing.
+// links and special files count nothing. Links inside a walk are never
+// followed; a well-known sub-directory that is itself a link to a
+// directory is measured where it leads.
 //
 // What a caller can rely on: a walk only reads (it never writes, locks or
 // changes anything under `path`), keeps nothing between calls but the
@@ -22,7 +24,8 @@ ICL_API const char* GetIdxCacheDirList(int index);
 // The summed size of the well-known sub-directories under `path`; -1 when
 // `path` is null, empty, longer than 255 characters, or not an existing
 // directory. Sub-trees that cannot be walked lower the total; they never
-// fail the query. The first call in the process reads the setting
+// fail the query, but each has an Error line that names the failed call
+// and its errno (operator tools learn of them through ICLToolSupport.h). The first call in the process reads the setting
 // "nAddZukpLogForIcdSize" in "~Keeper" (non-zero: detailed Debug lines);
 // later changes of the setting are not seen.
 ICL_API long long getIndexCacheDiskUsageKB(const char* path);

@@ -37,6 +37,22 @@ void sizedFile(const std::string& path, off_t size) {
 std::string noHandle(const std::string& path) {
   return "E getDiskUsage: Find first file returned an invalid handle for path [" + path + "]";
 }
+std::string openFailed(const std::string& path, const std::string& reason) {
+  return "E getDiskUsage: Failed to open the directory [" + path + "] (openat):\n[" + reason + "]";
+}
+
+// The parts a walk leaves out, as ICLToolSetWalkGapCallback tells them: "path call errno".
+class GapLog {
+ public:
+  GapLog() { ICLToolSetWalkGapCallback(&GapLog::add, this); }
+  ~GapLog() { ICLToolSetWalkGapCallback(nullptr, nullptr); }
+  Lines gaps;
+
+ private:
+  static void add(const char* path, const char* call, int error, void* self) {
+    static_cast<GapLog*>(self)->gaps.push_back(std::string(path) + " " + call + " " + std::to_string(error));
+  }
+};
 
 TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   TempDir dir;
@@ -69,9 +85,12 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
   for (const std::string& location : {c, c + "/", backslashed}) {
     LogCapture log;
+    GapLog left;
     EXPECT_EQ(getIndexCacheDiskUsageKB(location.c_str()), 1 + 1 + 2 + 6 + 3 + 11);
-    EXPECT_EQ(log.lines(), (Lines{noHandle(c + "/ZU_Opt1"), "D getIndexCacheDiskUsageKB: Finished processing of the "
-                                  "path [" + location + "]: returning size [24] KB."}));
+    EXPECT_EQ(log.lines(), (Lines{noHandle(c + "/ZU_Opt1"), openFailed(c + "/ZU_Opt1", "Not a directory"),
+                                  "D getIndexCacheDiskUsageKB: Finished processing of the path [" + location +
+                                      "]: returning size [24] KB."}));
+    EXPECT_EQ(left.gaps, Lines{c + "/ZU_Opt1 openat 20"});
   }
   const std::string tooLong(256, 'd'), file = dir.file("big");
   for (const char* path : {tooLong.c_str(), "", static_cast<const char*>(nullptr), file.c_str()}) {
@@ -85,7 +104,8 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   LogCapture log;
   EXPECT_EQ(getDiskUsage(nullptr), -1);
   EXPECT_EQ(getDiskUsage(dir.file("none").c_str()), -1);
-  EXPECT_EQ(log.errors(), (Lines{noHandle("NULL"), noHandle(dir.file("none"))}));
+  EXPECT_EQ(log.errors(), (Lines{noHandle("NULL"), noHandle(dir.file("none")),
+                                 openFailed(dir.file("none"), "No such file or directory")}));
   EXPECT_STREQ(GetIdxCacheDirList(6), "sIdxCacheDirList: index out of range");
   EXPECT_STREQ(GetIdxCacheDirList(-1), GetIdxCacheDirList(6));
 }
@@ -171,6 +191,32 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   EXPECT_EQ(gPeak * 100 + gLive, 400) << "at most 4 held, none left";
   const Lines all = log.lines();
   EXPECT_EQ(Lines(all.begin() + unbounded.size(), all.end()), unbounded);
+  // An evicted a10 that cannot be opened again (EIO), or is another directory by then (0), is left out.
+  std::string a10 = top;
+  for (int i = 1; i <= 10; ++i) a10 += "/a" + std::to_string(i);
+  const long long withoutA10 = expected - nftwCount(a10);
+  for (const int err : {EIO, 0}) {
+    static int gReopenError, gA10Opens;
+    gReopenError = err;
+    gA10Opens = 0;
+    sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
+      if (strcmp(name, "..") == 0) return errno = EACCES, -1;  // only by name from above
+      if (strcmp(name, "a10") == 0 && ++gA10Opens == 2) {
+        if (gReopenError != 0) return errno = gReopenError, -1;
+        name = "a10/s";
+      }
+      return sys::realCalls().openat(dirFd, name, flags, mode);
+    };
+    LogCapture lost;
+    GapLog left;
+    EXPECT_EQ(idxcache::measureDirectory(top.c_str(), false, 4), withoutA10);
+    sys::calls() = sys::realCalls();
+    EXPECT_EQ(left.gaps, Lines{a10 + " openat " + std::to_string(err)});
+    EXPECT_EQ(lost.errors(), (Lines{noHandle(a10), err != 0 ? "E getDiskUsage: Failed to open the directory [" + a10 +
+                                                                  "] again (openat):\n[Input/output error]"
+                                                            : "E getDiskUsage: The directory [" + a10 +
+                                                                  "] was moved or replaced during the walk; it adds nothing."}));
+  }
   struct rlimit saved, limit;  // the bound: a quarter of the open-file limit, within [4, 64]
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   for (rlim_t soft : {64, 8, 1000}) {
@@ -198,29 +244,53 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   makeDir(top + "/s");
   sizedFile(top + "/s/g\n\x1b\\", 1);  // 1; a name from disk is shown escaped, never forging a line
   const std::string sNotListed = "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
-  const struct { SysOp op; long nth; int err; long long total; Lines errors; } cases[] = {
-      {SysOp::Fstatat, 1, EIO, 0, {"E getDiskUsage: Failed to stat [" + top + "/f" + eio, "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio}},
-      {SysOp::Fstatat, 1, ENOENT, 0, {}},  // removed meanwhile: Debug lines only
-      {SysOp::Openat, 2, EACCES, 5, {noHandle(top + "/s")}},
-      {SysOp::Openat, 2, ENOENT, 5, {}},
-      {SysOp::Getdents64, 2, EIO, 5, {sNotListed}},
-      {SysOp::Openat, 1, EINTR, 6, {}},
-      {SysOp::Fstatat, 1, EINTR, 6, {}},
-      {SysOp::Getdents64, 1, EINTR, 6, {}},
+  // Each part left out is told to the gap callback as "path call errno"; a removal is no gap.
+  const struct { SysOp op; long nth; int err; long long total; Lines errors; Lines gaps; } cases[] = {
+      {SysOp::Fstatat, 1, EIO, 0, {"E getDiskUsage: Failed to stat [" + top + "/f" + eio, "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio},
+       {top + "/f fstatat 5", top + "/s/g\\n\\x1b\\\\ fstatat 5"}},
+      {SysOp::Fstatat, 1, ENOENT, 0, {}, {}},  // removed meanwhile: Debug lines only
+      {SysOp::Openat, 2, EACCES, 5, {openFailed(top + "/s", "Permission denied"), noHandle(top + "/s")}, {top + "/s openat 13"}},
+      {SysOp::Openat, 1, EACCES, -1, {openFailed(top, "Permission denied"), noHandle(top)}, {top + " openat 13"}},
+      {SysOp::Openat, 2, ENOENT, 5, {}, {}},
+      {SysOp::Getdents64, 2, EIO, 5, {sNotListed}, {top + "/s getdents64 5"}},
+      {SysOp::Openat, 1, EINTR, 6, {}, {}},
+      {SysOp::Fstatat, 1, EINTR, 6, {}, {}},
+      {SysOp::Getdents64, 1, EINTR, 6, {}, {}},
   };
   for (const auto& c : cases) {
     LogCapture log;
+    GapLog left;
     FaultInjector faults;
     faults.failNth(c.nth, c.err, c.op == SysOp::Fstatat && c.err != EINTR, {c.op});
     EXPECT_EQ(getDiskUsage(top.c_str()), c.total) << sysOpName(c.op) << " " << strerror(c.err);
     Lines errors = log.errors();
     std::sort(errors.begin(), errors.end());
     EXPECT_EQ(errors, c.errors);
+    std::sort(left.gaps.begin(), left.gaps.end());  // in listing order, which the file system picks
+    EXPECT_EQ(left.gaps, c.gaps);
     EXPECT_EQ(faults.calls(SysOp::Close), faults.calls(SysOp::Openat) - (c.op == SysOp::Openat));
   }
+  // For real, as a user who may not read "s", nor search an index cache "c".
+  makeDir(dir.file("c"), 0644);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755) + chmod((top + "/s").c_str(), 0), 0);
+  EXPECT_EQ(runInChild([&] {
+              LogCapture log;
+              GapLog left;
+              if (getDiskUsage(top.c_str()) != 5 || left.gaps != Lines{top + "/s openat 13"}) return 1;
+              if (log.errors() != Lines{noHandle(top + "/s"), openFailed(top + "/s", "Permission denied")}) return 2;
+              if (getIndexCacheDiskUsageKB(dir.file("c").c_str()) != 0 || left.gaps.size() != 7) return 3;
+              const std::string index = dir.file("c/ZU_Index");
+              return left.gaps[1] == index + " access 13" &&
+                             log.errors()[2] == "E getIndexCacheDiskUsageKB: Cannot tell whether [" + index +
+                                                    "] exists (access):\n[Permission denied]"
+                         ? 0
+                         : 4;
+            }, true), 0);
+  ASSERT_EQ(chmod((top + "/s").c_str(), 0755), 0);
   // A sink that throws at an Error line of "s": a ZuException or int is
   // caught by the directory that was walking "s", whose result is -1.
   for (int kind = 1; kind <= 3; ++kind) {
+    GapLog left;
     FaultInjector faults;
     faults.failNth(2, EACCES, false, {SysOp::Openat});
     EvSetLogSink(throwingSink, nullptr);
@@ -233,6 +303,7 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
     }
     EvSetLogSink(nullptr, nullptr);
     EXPECT_EQ(result, kind == 3 ? "escaped" : "-1");
+    EXPECT_EQ(left.gaps, kind == 3 ? Lines{} : Lines{top + " log 0"});
     EXPECT_EQ(faults.calls(SysOp::Openat), faults.calls(SysOp::Close) + 1);
   }
 }

@@ -51,15 +51,17 @@ const ToolHelp& toolHelp() {
           {"Exit status",
            "0 success; 1 the operation failed (the message names the error, its code\n"
            "and its event code, e.g. ICL_ERROR_MISMATCH (8), event code 0x23000238),\n"
-           "or its result could not be written; 2 a usage error."},
+           "its result could not be written, or du's total is incomplete (INCOMPLETE);\n"
+           "2 a usage error."},
           {"Output",
            "Text output shows control characters and bytes that are not UTF-8 as\n"
            "\\xNN. With --json, every command prints one object on one line, also on\n"
            "failure: \"schema\": 1, \"command\", \"dir\", \"ok\", the command's values,\n"
            "and on failure \"error\" (\"name\", \"code\", \"event\", \"message\") and\n"
            "\"libraryErrors\". check, update, remove and new tell in \"changed\" whether\n"
-           "the label's bytes changed. Strings are UTF-8: a byte that is not becomes\n"
-           "U+FFFD. SCHEMA.md in icl's sources describes every field."},
+           "the label's bytes changed (null when the tool could not read the label\n"
+           "before or after). Strings are UTF-8: a byte that is not becomes U+FFFD.\n"
+           "SCHEMA.md in icl's sources describes every field."},
           {"Environment",
            "ICL_PROGRESS_DELAY_MS: how long a walk of du runs before its progress line\n"
            "shows on a terminal, in milliseconds (default 1000)."},
@@ -165,10 +167,17 @@ const std::vector<CommandHelp>& commandHelp() {
        "the index cache's size in KB",
        "Prints the size of the index cache in KB: the sum over its well-known\n"
        "sub-directories (ZU_Index, ZU_FcsIndex, ZU_Opt1, ZU_SnapMetadata,\n"
-       "CatalogServer, ZU_SIDB). Each file counts as its length / 1024 + 1 KB;\n"
-       "symbolic links are not followed. A directory with none of them measures 0 KB\n"
-       "and gets a warning. On a terminal, a walk that takes longer than a second\n"
-       "shows files, directories and bytes so far on standard error.",
+       "CatalogServer, ZU_SIDB). Each file counts as its length / 1024 + 1 KB.\n"
+       "Symbolic links inside them are not followed; a well-known sub-directory that\n"
+       "is itself a link to a directory is measured where it leads. A directory with\n"
+       "none of them measures 0 KB and gets a warning. On a terminal, a walk that\n"
+       "takes longer than a second shows files, directories and bytes so far on\n"
+       "standard error.\n"
+       "\n"
+       "When a directory or file in them cannot be read (no permission, an I/O\n"
+       "error), the total printed is that of the rest: standard error names each\n"
+       "part left out with the failed call and its reason, and the exit status is 1\n"
+       "(INCOMPLETE; in JSON \"ok\" and \"complete\" are false).",
        {{"--detail",
          "also print each sub-directory's size; with -v, the library's\n"
          "line for every entry"}},
@@ -176,7 +185,7 @@ const std::vector<CommandHelp>& commandHelp() {
         {"icl du /srv/ic/cache7 --detail",
          "The same, and the size of each well-known sub-directory"},
         {"icl du /srv/ic/cache7 --json",
-         "As JSON; \"indexCache\" is false where there is no well-known sub-directory"}}},
+         "As JSON; \"indexCache\": any well-known sub-directory; \"complete\": all read"}}},
       {"version",
        "icl version",
        "the tool's version, and the library's",

@@ -3,7 +3,7 @@
 
 // The label file of an index cache directory, looked at directly: its path,
 // and its bytes, so the tool can tell whether a command changed the label
-// by comparing what it holds before and after.
+// by comparing what it holds before and after; and when it cannot tell.
 
 #include <optional>
 #include <string>
@@ -15,9 +15,21 @@ namespace tool {
 // takes them.
 std::string labelPathOf(const std::string& dir);
 
-// The label's bytes; nothing when there is no label or it cannot be read
-// (not a regular file, no permission, larger than any label can be).
-std::optional<std::string> labelBytes(const std::string& dir);
+// The label file as the tool read it at one moment.
+struct LabelSnapshot {
+  // False when it could not be read (no permission, an I/O error, not a
+  // regular file, larger than any label can be): then nothing is known.
+  bool known = false;
+  std::optional<std::string> bytes;  // when known: nothing when there is no label
+  std::string why;                   // when not known: the reason
+};
+
+LabelSnapshot labelSnapshot(const std::string& dir);
+
+// Whether the label's bytes differ between the snapshots, a label that
+// appeared or vanished included; nothing when either is not known, since a
+// read that failed proves neither a change nor its absence.
+std::optional<bool> labelChanged(const LabelSnapshot& before, const LabelSnapshot& after);
 
 }  // namespace tool
 }  // namespace icl

@@ -47,6 +47,14 @@ void describeLabel(const Invocation& inv, const std::string& host, Report& repor
                                        .str());
 }
 
+std::string changeText(const LabelSnapshot& before, const LabelSnapshot& after,
+                       std::optional<bool> changed) {
+  if (changed) return *changed ? " (label changed)" : " (label unchanged)";
+  const bool beforeKnown = before.known;
+  return format(" (whether the label changed is unknown: it could not be read %s: %s)",
+                beforeKnown ? "after" : "before", (beforeKnown ? after : before).why.c_str());
+}
+
 // Runs `operation` and says whether the label's bytes changed: observed,
 // not inferred, so a rewrite that leaves the label as it was (or a change
 // by another host at the same moment) reads as what it is.
@@ -65,16 +73,21 @@ void runLabelCommand(const Invocation& inv, const std::string& host, Report& rep
   }
   values.addInt("path", *inv.path);
 
-  const std::optional<std::string> before = labelBytes(inv.dir);
+  const LabelSnapshot before = labelSnapshot(inv.dir);
   int result;
   {
     LockWaitNotice notice(inv);
     result = operation(controller);
   }
-  const bool changed = labelBytes(inv.dir) != before;
-  values.addBool("changed", changed);
+  const LabelSnapshot after = labelSnapshot(inv.dir);
+  const std::optional<bool> changed = labelChanged(before, after);
+  if (changed) {
+    values.addBool("changed", *changed);
+  } else {
+    values.addNull("changed");
+  }
   if (result == 0) {
-    report.say(inv.dir + ": " + done + (changed ? " (label changed)" : " (label unchanged)"));
+    report.say(inv.dir + ": " + done + changeText(before, after, changed));
     return;
   }
   report.fail(controller);

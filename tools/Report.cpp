@@ -109,6 +109,14 @@ void Report::fail(ICLController& controller, TICLError error) {
   error_ = errorJson(name, error, event, failure_);
 }
 
+void Report::incomplete(const std::string& meaning, const std::vector<std::string>& details) {
+  ok_ = false;
+  partial_ = true;
+  failure_ = "INCOMPLETE: " + meaning;
+  error_ = errorJson("INCOMPLETE", std::nullopt, std::nullopt, failure_);
+  details_ = details;
+}
+
 int Report::print(const LogLines& log) const {
   if (json_) {
     JsonObject out;
@@ -136,8 +144,11 @@ int Report::print(const LogLines& log) const {
     for (const std::string& line : lines_) writeLine(Stream::Out, line);
     return 0;
   }
+  for (const std::string& line : lines_) {
+    if (partial_) writeLine(Stream::Out, line);
+  }
   writeLine(Stream::Err, where + failure_);
-  for (const std::string& line : lines_) writeLine(Stream::Err, "  " + line);
+  for (const std::string& line : partial_ ? details_ : lines_) writeLine(Stream::Err, "  " + line);
   for (const LogLine& line : log.errors()) {
     writeLine(Stream::Err, "  library: " + line.function + ": " + line.message);
   }

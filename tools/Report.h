@@ -43,6 +43,11 @@ class Report {
   // the tool found it without the library saying so.
   void fail(ICLController& controller);
   void fail(ICLController& controller, TICLError error);
+  // Marks the run failed because its result leaves out what could not be
+  // read: the text lines still go to standard output, as the result for
+  // what could, and the failure with `details` to standard error. In JSON
+  // the error is named "INCOMPLETE", without code or event code.
+  void incomplete(const std::string& meaning, const std::vector<std::string>& details);
   bool ok() const { return ok_; }
 
   // Prints the report; returns the exit status (0 or 1).
@@ -54,6 +59,8 @@ class Report {
   bool json_;
   bool quiet_;
   bool ok_ = true;
+  bool partial_ = false;  // failed, yet the text lines are a result
+  std::vector<std::string> details_;
   std::string failure_;
   std::string error_;
   std::vector<std::string> lines_;

@@ -1,3 +1,5 @@
+#include <errno.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -6,6 +8,8 @@
 #include "ICLRoutines.h"
 #include "IdxCacheDirInfo.h"
 #include "idxcache/DetailLogging.h"
+#include "idxcache/ShownName.h"
+#include "idxcache/WalkGaps.h"
 #include "idxcache/WellKnownDirs.h"
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
@@ -31,6 +35,21 @@ bool indexCacheDirExists(EvEvent& log, const char* function, const char* path) {
   return true;
 }
 
+// Whether the well-known sub-directory `subDir` is there to be walked. An
+// absent one (also a dangling link) is passed over silently: they are
+// optional. One whose presence cannot be told (no search permission on the
+// index cache, a loop of links) is a part of the total left out, and said.
+bool wellKnownDirPresent(EvEvent& log, const char* function, const std::string& subDir) {
+  if (icl::sys::calls().access(subDir.c_str(), F_OK) == 0) return true;
+  const int err = errno;
+  if (err == ENOENT) return false;
+  const icl::idxcache::ShownName shown(subDir.c_str());
+  log.Error(function, "Cannot tell whether [%s] exists (access):\n[%s]", shown.c_str(),
+            strerror(err));
+  icl::idxcache::reportWalkGap(shown.c_str(), "access", err);
+  return false;
+}
+
 }  // namespace
 
 long long getIndexCacheDiskUsageKB(const char* path) {
@@ -47,9 +66,9 @@ long long getIndexCacheDiskUsageKB(const char* path) {
   bool found = false;
   for (int index = 0; index < icl::idxcache::kWellKnownDirCount; ++index) {
     const std::string subDir = icl::sys::joinPath(base, GetIdxCacheDirList(index));
-    // Whatever keeps access() from seeing it (absent, unreachable) passes it
-    // over silently: the sub-directories are optional.
-    if (icl::sys::calls().access(subDir.c_str(), F_OK) != 0) continue;
+    // access() follows a link: a well-known sub-directory that is a link is
+    // measured where it leads, and only links below it are never followed.
+    if (!wellKnownDirPresent(log, kFunction, subDir)) continue;
     found = true;
     long long size = getDiskUsage(subDir.c_str());
     if (size > 0) {

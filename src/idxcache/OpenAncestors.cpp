@@ -48,9 +48,9 @@ int OpenAncestors::openTop() {
   return 0;
 }
 
-bool OpenAncestors::reopenTop() {
+int OpenAncestors::reopenTop() {
   const size_t top = path_.top;
-  if (top == 0) return false;  // the root is never evicted
+  if (top == 0) return kNotTheSame;  // the root is never evicted
   size_t start = top - 1;
   while (!path_.frames[start].fd.valid()) --start;
   int at = path_.frames[start].fd.get();
@@ -58,23 +58,23 @@ bool OpenAncestors::reopenTop() {
   char name[NAME_MAX + 1];
   for (size_t level = start + 1; level <= top; ++level) {
     const Frame& frame = path_.frames[level];
-    if (!frame.id.known) return false;
+    if (!frame.id.known) return kNotTheSame;
     const size_t begin = path_.frames[level - 1].pathLen + 1;
     const size_t length = frame.pathLen - begin;
-    if (length > NAME_MAX) return false;
+    if (length > NAME_MAX) return kNotTheSame;
     memcpy(name, path_.text.data() + begin, length);
     name[length] = '\0';
     int fd = sys::openatRetry(at, name, kDirFlags);
-    if (fd < 0) return false;
+    if (fd < 0) return errno;
     sys::UniqueFd next(fd);
-    if (!isSameDirectory(next.get(), frame.id)) return false;
+    if (!isSameDirectory(next.get(), frame.id)) return kNotTheSame;
     current = std::move(next);
     at = current.get();
   }
   path_.topFrame().fd = std::move(current);
   ++count_;
   firstOpen_ = std::min(firstOpen_, top);
-  return true;
+  return 0;
 }
 
 void OpenAncestors::reopenParentThroughDotDot() {

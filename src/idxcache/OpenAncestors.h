@@ -33,9 +33,14 @@ class OpenAncestors {
   // Returns 0, or the errno of the failed open.
   int openTop();
 
+  // What reopenTop returns when a directory on the way back is not the
+  // one that was left: moved or replaced while the walk was below it.
+  static constexpr int kNotTheSame = -1;
+
   // Opens the evicted top again from the deepest ancestor still open.
-  // False when it cannot be found again as it was.
-  bool reopenTop();
+  // Returns 0, the errno of the failed open, or kNotTheSame when it cannot
+  // be found again as it was.
+  int reopenTop();
 
   // While the top is still open and its parent evicted: opens the parent
   // again through the top's "..", if that is still the same directory.

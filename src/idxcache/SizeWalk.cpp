@@ -14,6 +14,7 @@
 #include "idxcache/OpenAncestors.h"
 #include "idxcache/ShownName.h"
 #include "idxcache/WalkFrame.h"
+#include "idxcache/WalkGaps.h"
 #include "idxcache/WalkMeter.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
@@ -36,6 +37,8 @@ constexpr size_t kNoFrame = static_cast<size_t>(-1);
 // directories are entered without a stat, links and special files are
 // passed over, only regular files and entries of unknown type get one
 // fstatat. Paths and names from disk are shown escaped (ShownName.h).
+// Each part it leaves out for want of reading it has an Error line, and is
+// told to the gap callback right after (WalkGaps.h).
 //
 // Invariant: path_.frames[0, top] are the directories being walked, from
 // the root down, each in the phase of its next step, and path_.text is the
@@ -60,6 +63,8 @@ class SizeWalk {
   void popTop();
 
   ShownName shownPath() const { return ShownName(path_.text.c_str()); }
+  void reportOpenFailure(int err);
+  void reportLost();
   void reportListFailure(int err);
   void reportStatFailure(const char* name, int err);
 
@@ -70,7 +75,8 @@ class SizeWalk {
   OpenAncestors dirs_;
   std::string pendingText_;  // the caught exception, for the catching frame
   int pendingInt_ = 0;
-  WalkMeter meter_;  // progress for ICLToolSetWalkProgressCallback
+  int lostError_ = 0;  // why the top was not found again: an errno or kNotTheSame
+  WalkMeter meter_;    // progress for ICLToolSetWalkProgressCallback
 };
 
 long long SizeWalk::run(const char* path) {
@@ -124,12 +130,12 @@ long long SizeWalk::runMachine() {
         walkTop();  // may push a frame: `frame` is not used after this
         break;
       case Phase::Lost:
-        log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
-                   shownPath().c_str());
+        reportLost();
         deliver(-1);
         break;
       case Phase::CaughtZu:
         log_.Error(kDiskUsageFunction, "[%s]", pendingText_.c_str());
+        reportWalkGap(shownPath().c_str(), "log", 0);
         frame.total = -1;
         frame.phase = Phase::Finish;
         break;
@@ -138,6 +144,7 @@ long long SizeWalk::runMachine() {
         log_.Debug(kDiskUsageFunction,
                    "    processing path [%s]. Reset size to -1 due to exception  [%d] caught",
                    shownPath().c_str(), pendingInt_);
+        reportWalkGap(shownPath().c_str(), "log", 0);
         frame.phase = Phase::Finish;
         break;
       case Phase::Finish: {
@@ -176,17 +183,19 @@ bool SizeWalk::openTop() {
     log_.Debug(kDiskUsageFunction, "Path [%s] was removed during the walk; it adds nothing.",
                shownPath().c_str());
   } else {
-    log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
-               shownPath().c_str());
+    reportOpenFailure(err);
   }
   return false;
 }
 
 void SizeWalk::walkTop() {
   Frame& frame = path_.topFrame();
-  if (!frame.fd.valid() && !dirs_.reopenTop()) {
-    frame.phase = Phase::Lost;
-    return;
+  if (!frame.fd.valid()) {
+    lostError_ = dirs_.reopenTop();
+    if (lostError_ != 0) {
+      frame.phase = Phase::Lost;
+      return;
+    }
   }
   const int dirFd = frame.fd.get();
   int err = 0;
@@ -278,9 +287,37 @@ void SizeWalk::popTop() {
   listings_.clear();
 }
 
+// The line hosts know first, then one that names the call and its errno.
+void SizeWalk::reportOpenFailure(int err) {
+  const ShownName shown = shownPath();
+  log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
+             shown.c_str());
+  log_.Error(kDiskUsageFunction, "Failed to open the directory [%s] (openat):\n[%s]", shown.c_str(),
+             strerror(err));
+  reportWalkGap(shown.c_str(), "openat", err);
+}
+
+// An evicted directory that cannot be opened again as the one it was.
+void SizeWalk::reportLost() {
+  const ShownName shown = shownPath();
+  log_.Error(kDiskUsageFunction, "Find first file returned an invalid handle for path [%s]",
+             shown.c_str());
+  if (lostError_ == OpenAncestors::kNotTheSame) {
+    log_.Error(kDiskUsageFunction,
+               "The directory [%s] was moved or replaced during the walk; it adds nothing.",
+               shown.c_str());
+    reportWalkGap(shown.c_str(), "openat", 0);
+  } else {
+    log_.Error(kDiskUsageFunction, "Failed to open the directory [%s] again (openat):\n[%s]",
+               shown.c_str(), strerror(lostError_));
+    reportWalkGap(shown.c_str(), "openat", lostError_);
+  }
+}
+
 void SizeWalk::reportListFailure(int err) {
   log_.Error(kDiskUsageFunction, "Failed to read the directory [%s]:\n[%s]", shownPath().c_str(),
              strerror(err));
+  reportWalkGap(shownPath().c_str(), "getdents64", err);
 }
 
 void SizeWalk::reportStatFailure(const char* name, int err) {
@@ -291,6 +328,7 @@ void SizeWalk::reportStatFailure(const char* name, int err) {
                shown.c_str());
   } else {
     log_.Error(kDiskUsageFunction, "Failed to stat [%s]:\n[%s]", shown.c_str(), strerror(err));
+    reportWalkGap(shown.c_str(), "fstatat", err);
   }
 }
 

@@ -123,7 +123,7 @@ void runRows(const std::vector<Row>& rows, const std::string& dir) {
 
 TEST(ToolJson, SchemaMdsExamplesMatchItsSchemaAndTheCheckerCanSayNo) {
   const std::vector<Json> examples = schemaDocBlocks();
-  ASSERT_EQ(examples.size(), 11u) << "an example per command and failure kind, and the schema";
+  ASSERT_EQ(examples.size(), 12u) << "an example per command and failure kind, and the schema";
   for (size_t i = 0; i + 1 < examples.size(); ++i) {
     EXPECT_TRUE(matchesSchema(examples[i], examples.back())) << i;
   }
@@ -206,10 +206,13 @@ TEST(ToolUsage, HelpManualAndCompletionShowEveryCommandWithItsOptionsAndExamples
 
 TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
   TempDir dir;
-  for (const char* sub :
-       {"c", "empty", "invalid", "odd", "du", "du/ZU_Index", "du/ZU_Index/part", "du/ZU_SIDB"}) {
+  for (const char* sub : {"c", "empty", "invalid", "odd", "du", "du/ZU_Index", "du/ZU_Index/part",
+                          "du/ZU_SIDB", "dulink", "dulink/ZU_SIDB"}) {
     makeDir(dir.file(sub));
   }
+  // A well-known sub-directory that is a link is measured where it leads; a link inside is not.
+  ASSERT_EQ(symlink("../du/ZU_Index", dir.file("dulink/ZU_Index").c_str()), 0);
+  ASSERT_EQ(symlink("../../du/ZU_SIDB", dir.file("dulink/ZU_SIDB/inner").c_str()), 0);
   writeFile(dir.file("file"), "x");
   writeFile(dir.file("invalid/icl_label.txt"), "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\n");
   writeFile(dir.file("odd/icl_label.txt"),
@@ -285,9 +288,12 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
       {"du @/empty", 0, "=@/empty: 0 KB\n", "=icl du: @/empty: none of the well-known "
        "sub-directories is here: is it an index cache?\n"},
       {"-q du @/empty", 0, "=@/empty: 0 KB\n", ""},
-      {"--json du @/empty", 0, "\"kb\":0,\"indexCache\":false}", ""},
+      {"--json du @/empty", 0, "\"kb\":0,\"indexCache\":false,\"complete\":true}", ""},
       {"--json du @/du --detail", 0, "\"kb\":2052,\"indexCache\":true,\"subdirectories\":[{"
-       "\"name\":\"ZU_Index\",\"kb\":3},{\"name\":\"ZU_SIDB\",\"kb\":2049}]}", ""},
+       "\"name\":\"ZU_Index\",\"kb\":3,\"complete\":true},{\"name\":\"ZU_SIDB\",\"kb\":2049,"
+       "\"complete\":true}],\"complete\":true}", ""},
+      {"du @/dulink --detail", 0, "=@/dulink: 3 KB\n  ZU_Index         3 KB\n  ZU_SIDB          0 KB\n",
+       ""},
       {"du @/du --detail", 0, "=@/du: 2052 KB\n  ZU_Index         3 KB\n"
        "  ZU_SIDB          2049 KB\n", ""},
       // -v: each sub-directory walked once, and a healthy walk logs no Error line.
@@ -298,12 +304,59 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
       {"du @/du", 0, "=\r\033[Kdu: 1 file, 2 directories, 2.0 KiB so far\r\033[Kdu: 2 files, 3 "
        "directories, 2.0 MiB so far\r\033[K@/du: 2052 KB\r\n", "", onTerminal},
       {"--json du @/du", 0, "={\"schema\":1,\"command\":\"du\",\"dir\":\"@/du\",\"ok\":true,"
-       "\"kb\":2052,\"indexCache\":true}\r\n", "", onTerminal},
+       "\"kb\":2052,\"indexCache\":true,\"complete\":true}\r\n", "", onTerminal},
       {"du @/du", 0, "=@/du: 2052 KB\n", "", "ICL_PROGRESS_DELAY_MS=0 %s"},
       {"version", 0, "\nlibrary libicl.so.1, version ", ""},
       {"--version --json", 0, "\"library\":{\"soname\":\"libicl.so.1\",", ""},
   }, dir.path());
   // clang-format on
+}
+
+// What the user cannot read is never passed off as known: as user 65534 under
+// root, as the user itself otherwise (mode 000 keeps its owner out too).
+TEST(ToolCommands, WhatTheUserCannotReadIsNeverPassedOffAsKnown) {
+  TempDir dir;
+  const std::string asUser =
+      geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups %s" : "%s";
+  for (const char* sub : {"du", "du/ZU_Index", "du/ZU_Index/locked", "du/ZU_SIDB", "c"}) {
+    makeDir(dir.file(sub));
+  }
+  writeFile(dir.file("du/ZU_Index/big"), std::string(2048, 'x'));  // 3 KB
+  writeFile(dir.file("du/ZU_Index/locked/f"), "");                 // 1 KB, not to be read
+  writeFile(dir.file("du/ZU_SIDB/db"), "x");                       // 1 KB
+  const std::string made = "new @/c --pool 3 --cache 7 --path 12 --marker 5 --host a";
+  runRows({{made, 0, "(label changed)\n", ""}}, dir.path());
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755) + chmod(dir.file("du/ZU_Index/locked").c_str(), 0) +
+                chmod(dir.file("c").c_str(), 0777) +
+                chmod(dir.file("c/icl_label.lock").c_str(), 0666) +
+                chmod(dir.file("c/icl_label.txt").c_str(), 0),
+            0);
+  const std::string lib = "  library: getDiskUsage: ", locked = "@/du/ZU_Index/locked";
+  // clang-format off
+  runRows({
+      // A total that leaves something out: printed, said, and a failure.
+      {"du @/du", 1, "=@/du: 4 KB\n", "=icl du: @/du: INCOMPLETE: 1 part of the index cache could "
+       "not be read; the total leaves it out\n  cannot read " + locked + ": openat: Permission "
+       "denied\n" + lib + "Find first file returned an invalid handle for path [" + locked + "]\n" +
+       lib + "Failed to open the directory [" + locked + "] (openat):\\x0A[Permission denied]\n"
+       "  (run again with -v for the library's full log)\n", asUser},
+      {"--json du @/du --detail", 1, "\"ok\":false,\"kb\":4,\"indexCache\":true,\"subdirectories\":"
+       "[{\"name\":\"ZU_Index\",\"kb\":3,\"complete\":false},{\"name\":\"ZU_SIDB\",\"kb\":1,"
+       "\"complete\":true}],\"complete\":false,\"error\":{\"name\":\"INCOMPLETE\",\"code\":null,"
+       "\"event\":null,", "", asUser},
+      // A label it could not read before writing it: whether it changed is unknown, not guessed.
+      {made, 0, "=@/c: new label written: pool 3, cache 7, marker 5, access path 12 for host a "
+       "(whether the label changed is unknown: it could not be read before: Permission denied)\n",
+       "", asUser},
+  }, dir.path());
+  // clang-format on
+  ASSERT_EQ(chmod(dir.file("c/icl_label.txt").c_str(), 0), 0);
+  expectSchema(runTool({"--json", "du", dir.file("du")}, asUser).out);
+  const ToolRun unknown = runTool({"--json", "new", dir.file("c"), "--pool", "3", "--cache", "7",
+                                   "--path", "12", "--marker", "5", "--host", "a"},
+                                  asUser);
+  expectText(unknown.out, "\"changed\":null}", "JSON");
+  expectSchema(unknown.out);
 }
 
 TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsAsked) {
