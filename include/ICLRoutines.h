@@ -334,9 +334,12 @@ class ICL_API ICLController : public EvEvent {
   // The label is loaded in this one place: a new reader in iclFile, and in
   // `loaded` what the load saw (errno of a failure, the attributes of the
   // descriptor read through, the bytes) for the rewrite that follows.
-  ICL_INTERNAL int loadLabel(icl::LoadReport& loaded);
+  // A missing label's line is logged at `absentLevel`: Debug where a new
+  // label is the caller's remedy, so that a success logs no Error.
+  ICL_INTERNAL int loadLabel(icl::LoadReport& loaded, EvLogLevel absentLevel);
   // InternalReadDataFromICL, keeping what the load saw.
-  ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded);
+  ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded,
+                             EvLogLevel absentLevel = EV_LOG_ERROR);
   // The last load failed only because the label exceeds the reader's limit.
   ICL_INTERNAL bool labelRefusedForItsSize();
   // Steps of the writing operations, run under the writers' lock in the

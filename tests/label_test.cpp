@@ -2,6 +2,7 @@
 // its error code and Error lines, and the bytes it leaves on disk. The line
 // rules of reading and rewriting are fuzz properties (fuzz_corpus_test).
 
+#include <errno.h>
 #include <stdint.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -132,9 +133,14 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
       {nullptr, Op::Update, kId, -1, ICL_ERROR_NEW_LABEL_NOT_ALLOWED, nullptr,
        {notOpened(5), kUpdate + "A completely new ICL would need to be written, but this is not allowed by the "
                                 "parameters given to this function."}},
-      {nullptr, Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {notOpened(5)}},
+      {nullptr, Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},  // no Error on a success
       {pool.c_str(), Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {invalid(1)}},
       {big.c_str(), Op::UpdateOrNew, kId, -1, ICL_ERROR_FILE_INVALID, nullptr,  // a new one would drop every path
+       {"E ZUPITextFileOpen::reloadFile: File length exceeded the maximum file size supported by API.", notOpened(7),
+        kUpdate + "Index cache label [DIR/icl_label.txt] is larger than the [65000] bytes a label may hold, so it "
+                  "cannot be read; it is not replaced by a new label, which would drop every access path it lists. "
+                  "Trim it to the access paths in use, or move it aside, then try again."}},
+      {big.c_str(), Op::Update, kId, -1, ICL_ERROR_FILE_INVALID, nullptr,  // not "a new label would be needed"
        {"E ZUPITextFileOpen::reloadFile: File length exceeded the maximum file size supported by API.", notOpened(7),
         kUpdate + "Index cache label [DIR/icl_label.txt] is larger than the [65000] bytes a label may hold, so it "
                   "cannot be read; it is not replaced by a new label, which would drop every access path it lists. "
@@ -145,7 +151,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
         "access paths that are no longer used to make room."}},
       {exact.c_str(), Op::Update, {3, 7, 0, 12}, 0, ICL_ERROR_NONE, exactPlus12.c_str(), {}},
       {kNew.c_str(), Op::Remove, {3, 7, 77, 13}, 0, ICL_ERROR_NONE, nullptr, {}},  // writes nothing
-      {nullptr, Op::UpdateOrNew, {3, 7, 77, 0}, -1, ICL_ERROR_NONE, nullptr, {notOpened(5), kIllegal}},
+      {nullptr, Op::UpdateOrNew, {3, 7, 77, 0}, -1, ICL_ERROR_NONE, nullptr, {kIllegal}},
       {kM100.c_str(), Op::Update, {3, 7, 200, 12}, 0, ICL_ERROR_NONE, stamped.c_str(),
        {kUpdate + "Updating previous time stamp marker: [100] to [200]"}},
       {kM100.c_str(), Op::Update, {3, 7, 0, 12}, 0, ICL_ERROR_NONE, with12.c_str(), {}},
@@ -218,24 +224,31 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   makeDir(fits);
   std::string backslashed = dir.file("labelled/");
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  const struct { std::string location; TICLError error; int event; } cases[] = {
+  const struct { std::string location; TICLError error; int event; int statErr = 0; } cases[] = {
       {"", ICL_ERROR_EMPTY_PATH, 0x23000180}, {fits + "x", ICL_ERROR_EMPTY_PATH, 0x23000180},  // refused, never cut
       {dir.file("none"), ICL_ERROR_PATH_NOT_FOUND, 0x23000180}, {dir.file("plain"), ICL_ERROR_PATH_NOT_FOUND, 0x23000180},
       {fits, ICL_ERROR_FILE_NOT_FOUND, 0x23000236}, {dir.file("labeldir"), ICL_ERROR_FILE_READ, 0x23000235},
-      {backslashed, ICL_ERROR_NONE, 0}};
+      {backslashed, ICL_ERROR_NONE, 0}, {dir.file("labelled"), ICL_ERROR_FILE_READ, 0x23000235, EIO},
+      {dir.file("labelled"), ICL_ERROR_FILE_READ, 0x23000235, ENOTCONN}};  // never "not found"
   for (const auto& c : cases) {
     LogCapture log;
+    FaultInjector faults;
+    if (c.statErr != 0) faults.failNth(1, c.statErr, true, {SysOp::Stat});
     ICLController controller("hostA", c.location.c_str());
     controller.SetICLData(kId);
     const bool empty = c.error == ICL_ERROR_EMPTY_PATH;
     bool exists = empty;
-    EXPECT_EQ(controller.DoesPathExist(exists), empty ? -1 : 0);
-    EXPECT_EQ(exists, !empty && c.error != ICL_ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(controller.DoesPathExist(exists), empty || c.statErr != 0 ? -1 : 0);
+    EXPECT_EQ(exists, !empty && c.statErr == 0 && c.error != ICL_ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(controller.ReadDataFromICL(), c.error == ICL_ERROR_NONE ? 0 : -1);
     EXPECT_EQ(controller.convertICLErrorToEvEventCode(controller.GetICLError()), c.event) << c.location;
     ICLData data;
     controller.GetICLData(data);
     EXPECT_EQ(fields(data), fields(c.error == ICL_ERROR_NONE ? ICLData{3, 7, 77, 0} : ICLData{}));
+    if (c.statErr != 0) {
+      EXPECT_EQ(log.errors()[0], "E ICLController::DoesPathExist: Could not examine the index cache directory [" + c.location +
+                                     "]: stat() failed: [" + (c.statErr == EIO ? "Input/output error" : "Transport endpoint is not connected") + "]");
+    }
   }
   ICLController controller("hostA", "/");
   EXPECT_EQ(controller.convertICLErrorToEvEventCode(ICL_ERROR_CHOWN), 15);

@@ -84,6 +84,12 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
     EXPECT_EQ(faults.calls(SysOp::Open), faults.calls(SysOp::Close) + (c.failing == SysOp::Open));
   }
   LogCapture log;
+  {
+    FaultInjector faults;  // a file system that answers nothing but EINTR is given up on, not waited for
+    faults.failNth(1, EINTR, true, {SysOp::Read});
+    EXPECT_EQ(ZUPITextFileOpen(plain.c_str(), nullptr, true).getFileIOError(), 3);
+    EXPECT_EQ(log.errors().back(), "E" + load + "Could not load the file [" + plain + "]: read() failed: [Interrupted system call]");
+  }
   ZUPITextFileOpen big(dir.file("big").c_str(), nullptr, false);
   EXPECT_EQ(big.setMaxFileSize(65001), 0);
   EXPECT_EQ(big.reloadFile(false), 0);  // the limit set holds for the next load

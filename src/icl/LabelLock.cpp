@@ -5,10 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <climits>
+#include <mutex>
 
 #include "LockWaitReport.h"
+#include "sys/Absent.h"
 #include "sys/FileIo.h"
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
@@ -22,6 +26,36 @@ std::atomic<long long> gWaitLimitMs{30000};
 std::timed_mutex& processLockMutex() {
   static std::timed_mutex mutex;
   return mutex;
+}
+
+// The descriptors of the locks this process holds, as fd + 1 (0: a free
+// slot), for the fork handler, which may take no mutex. A process holding
+// more locks at once than there are slots leaves the rest to its children.
+const int kHeldLockSlots = 64;
+std::atomic<int> gHeldLocks[kHeldLockSlots];
+
+// In a child just forked: drop the copies of the parent's lock descriptors.
+void closeInheritedLocks() {
+  for (std::atomic<int>& slot : gHeldLocks) {
+    const int held = slot.exchange(0);
+    if (held > 0) sys::calls().close(held - 1);
+  }
+}
+
+void rememberHeldLock(int fd) {
+  static std::once_flag handlerInstalled;
+  std::call_once(handlerInstalled, [] { pthread_atfork(nullptr, nullptr, closeInheritedLocks); });
+  for (std::atomic<int>& slot : gHeldLocks) {
+    int free = 0;
+    if (slot.compare_exchange_strong(free, fd + 1)) return;
+  }
+}
+
+void forgetHeldLock(int fd) {
+  for (std::atomic<int>& slot : gHeldLocks) {
+    int held = fd + 1;
+    if (slot.compare_exchange_strong(held, 0)) return;
+  }
 }
 
 bool lockRefusedByFileSystem(int err) {
@@ -71,7 +105,7 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   if (fd < 0 && errno == ENOENT) {
     if (sys::calls().stat(directory.c_str(), &dir) != 0) {
       err = errno;
-      return err == ENOENT || err == ENOTDIR ? LockResult::NoDirectory : LockResult::Failed;
+      return sys::meansAbsent(err) ? LockResult::NoDirectory : LockResult::Failed;
     }
     fd = sys::openRetry(lockPath.c_str(), flags | O_CREAT | O_EXCL, dir.st_mode & 0666);
     created = fd >= 0;
@@ -79,7 +113,7 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   }
   if (fd < 0) {
     err = errno;
-    if (err == ENOENT || err == ENOTDIR) return LockResult::NoDirectory;
+    if (sys::meansAbsent(err)) return LockResult::NoDirectory;
     if (err == EROFS) return LockResult::NoAccess;
     if (err == EACCES || err == EPERM) {
       // A lock file we may not open, in a directory we may write: going on
@@ -101,7 +135,11 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
   }
   const int modeErr = created ? giveDirectoryPermissions(fd, st, dir) : 0;
   LockResult result = lockOpenFile(deadline, err);
-  if (result == LockResult::Held) result = claimDirectory(directory, deadline, err);
+  if (result == LockResult::Held) {
+    owner_ = getpid();
+    rememberHeldLock(fd_.get());
+    result = claimDirectory(directory, deadline, err);
+  }
   if (result != LockResult::Held) {
     release();
   } else {
@@ -176,11 +214,19 @@ bool LabelLock::stillHeld(int& err) {
 }
 
 void LabelLock::release() {
+  if (fd_.valid() && owner_ != 0 && owner_ != getpid()) {
+    // A forked child: the fork handler closed this descriptor already, and
+    // the claim is the parent's.
+    fd_.release();
+    claim_.abandon();
+  }
+  if (fd_.valid()) forgetHeldLock(fd_.get());
   // The claim goes first: whoever gets the lock next finds it free.
   claim_.release();
   // Closing the descriptor drops the lock, for both kinds.
   fd_.close();
   if (processGuard_.owns_lock()) processGuard_.unlock();
+  owner_ = 0;
   processGuard_ = std::unique_lock<std::timed_mutex>();
 }
 

@@ -11,12 +11,18 @@
 // exclude each other too and closing another descriptor does not drop it;
 // where the kernel refuses those, classic record locks and an in-process
 // mutex take their place. The kernel releases the lock when its holder
-// dies, so no stale lock can block anyone.
+// dies, so no stale lock can block anyone. A child forked while the lock is
+// held closes its copy of the descriptor at once (a fork handler), so the
+// lock stays the parent's alone and ends when the parent releases it; the
+// child's LabelLock then neither removes the parent's claim nor closes a
+// descriptor again.
 //
 // A lock that other hosts do not see, or that a partition took away, would
 // still let two writers replace the label at once; so the holder also takes
 // the writers' claim (WriterClaim.h), and just before it replaces the label
 // asks again whether both are still its own (stillHeld).
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <mutex>
@@ -84,6 +90,7 @@ class LabelLock {
   int requestLock();
 
   sys::UniqueFd fd_;
+  pid_t owner_ = 0;  // the process that took the lock
   bool openFileDescriptionLock_ = true;
   std::unique_lock<std::timed_mutex> processGuard_;  // classic record locks only
   WriterClaim claim_;

@@ -4,6 +4,7 @@
 
 #include "ICLRoutines.h"
 #include "LabelNames.h"
+#include "sys/Absent.h"
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
@@ -25,7 +26,12 @@ int ICLController::DoesPathExist(bool& exists) {
   if (icl::sys::calls().stat(convertSlashes(iclLocation).c_str(), &st) != 0) {
     int err = errno;
     Debug(kFunction, "Path - [%s]: [%s]", iclLocation, strerror(err));
-    return 0;
+    if (icl::sys::meansAbsent(err)) return 0;
+    // EIO, EACCES, ESTALE, ENOTCONN: whether it exists is unknown, and a
+    // writer must not take it for missing.
+    return failWith(ICL_ERROR_FILE_READ, EV_LOG_ERROR, kFunction,
+                    "Could not examine the index cache directory [%s]: stat() failed: [%s]",
+                    iclLocation, strerror(err));
   }
   if (S_ISDIR(st.st_mode)) {
     exists = true;

@@ -49,16 +49,16 @@ int ICLController::InternalReadDataFromICL(ICLData& data) {
   return readLabel(data, loaded);
 }
 
-int ICLController::readLabel(ICLData& data, icl::LoadReport& loaded) {
+int ICLController::readLabel(ICLData& data, icl::LoadReport& loaded, EvLogLevel absentLevel) {
   if (ConstructICLPath() != 0) return -1;
-  if (loadLabel(loaded) != 0) return -1;
+  if (loadLabel(loaded, absentLevel) != 0) return -1;
   ICLData found = {0, 0, 0, 0};
   if (extractICLInfoFromFile(found, *iclFile) != 0) return -1;
   data = found;
   return 0;
 }
 
-int ICLController::loadLabel(icl::LoadReport& loaded) {
+int ICLController::loadLabel(icl::LoadReport& loaded, EvLogLevel absentLevel) {
   static const char* const kFunction = "ICLController::InternalReadDataFromICL";
   icl::LabelRetry retry(iclPath);  // another host may be replacing the label
   do {
@@ -78,7 +78,8 @@ int ICLController::loadLabel(icl::LoadReport& loaded) {
   } while (!iclFile->isFileOpen() && retry.pauseBeforeLoadingAgain(iclFile->getFileIOError(), *this, kFunction));
   if (!iclFile->isFileOpen()) {
     const TICLError error = labelErrorForLoadCode(iclFile->getFileIOError());
-    return failWith(error, EV_LOG_ERROR, kFunction, "ICL file is not opened. Error code: [%d].",
+    return failWith(error, error == ICL_ERROR_FILE_NOT_FOUND ? absentLevel : EV_LOG_ERROR,
+                    kFunction, "ICL file is not opened. Error code: [%d].",
                     static_cast<int>(error));
   }
   return 0;
@@ -92,7 +93,12 @@ bool ICLController::labelRefusedForItsSize() {
 int ICLController::ReadDataFromICL() {
   iclError = ICL_ERROR_NONE;
   iclData = ICLData{0, 0, 0, 0};
-  return InternalReadDataFromICL(iclData);
+  try {
+    return InternalReadDataFromICL(iclData);
+  } catch (const std::bad_alloc&) {  // the API throws nothing
+    return failWith(ICL_ERROR_OUT_OF_MEMORY, EV_LOG_ERROR, "ICLController::ReadDataFromICL",
+                    "Not enough memory to open ICL File");
+  }
 }
 
 bool ICLController::verifyICL(ICLData expected, ICLData found, bool compareTimeStampMarker) {

@@ -5,6 +5,7 @@
 #include "DirectoryListing.h"
 #include "LabelNames.h"
 #include "SharedStorage.h"
+#include "sys/Absent.h"
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
@@ -20,7 +21,7 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
   struct stat now;
   if (sys::calls().stat(labelPath.c_str(), &now) != 0) {
-    return loaded == nullptr && (errno == ENOENT || errno == ENOTDIR);
+    return loaded == nullptr && sys::meansAbsent(errno);
   }
   return loaded != nullptr && now.st_dev == loaded->st_dev && now.st_ino == loaded->st_ino &&
          now.st_size == loaded->st_size && sameTime(now.st_mtim, loaded->st_mtim) &&

@@ -26,9 +26,9 @@ int ICLController::UpdateICL(bool allowNewICL) {
                                  [this, allowNewICL](WriterLockState lock, icl::LabelLock& held) {
     ICLData found = {0, 0, 0, 0};
     icl::LoadReport loaded;
-    if (readLabel(found, loaded) != 0) {
+    if (readLabel(found, loaded, allowNewICL ? EV_LOG_DEBUG : EV_LOG_ERROR) != 0) {
       // Every host would lose its access path: only an operator may decide.
-      if (allowNewICL && labelRefusedForItsSize()) {
+      if (labelRefusedForItsSize()) {
         Error(kUpdate,
               "Index cache label [%s] is larger than the [%d] bytes a label may hold, so it cannot "
               "be read; it is not replaced by a new label, which would drop every access path it "

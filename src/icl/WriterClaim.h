@@ -64,6 +64,9 @@ class WriterClaim {
   bool stillOurs(int& err) const;
   // Removes the claim if the name still holds ours.
   void release();
+  // Forgets the claim without touching it: for a forked child, whose
+  // parent still holds it.
+  void abandon() { held_ = false; }
 
  private:
   std::string path_;

@@ -4,6 +4,8 @@
 // How the label operations take the writers' lock, say what went wrong, and
 // run their read-modify-write under it.
 
+#include <new>
+
 #include "EvEvent.h"
 #include "ICLRoutines.h"
 #include "LabelLock.h"
@@ -53,8 +55,8 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
 // changing under a writer (or a lock that keeps being lost), fail the
 // operation with ICL_ERROR_FILE_LOCK and an Error line.
 template <typename Step>
-int runWithWritersLock(EvDebug& log, const char* function, const char* location,
-                       TICLError& error, Step step) {
+int runUnderWritersLock(EvDebug& log, const char* function, const char* location,
+                        TICLError& error, Step step) {
   const int kAttempts = 3;
   int appeared = 0;
   int superseded = 0;
@@ -86,6 +88,22 @@ int runWithWritersLock(EvDebug& log, const char* function, const char* location,
   log.Error(function, "The index cache directory [%s] keeps appearing and vanishing; the label "
                       "was not changed.", location);
   return -1;
+}
+
+// runUnderWritersLock, answering -1 with ICL_ERROR_OUT_OF_MEMORY when memory
+// runs out on the way: the API throws nothing. Whatever was held is released
+// on the way out, and the label is the old or the new one.
+template <typename Step>
+int runWithWritersLock(EvDebug& log, const char* function, const char* location,
+                       TICLError& error, Step step) {
+  try {
+    return runUnderWritersLock(log, function, location, error, step);
+  } catch (const std::bad_alloc&) {
+    error = ICL_ERROR_OUT_OF_MEMORY;
+    log.Error(function, "Not enough memory to change the index cache label in [%s]; it was not "
+                        "changed.", location);
+    return -1;
+  }
 }
 
 }  // namespace icl

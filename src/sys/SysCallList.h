@@ -16,7 +16,8 @@
 // by position. Adding a call to the seam is one row here (and an adapter,
 // when it needs one).
 //
-// fcntlLock is fcntl with a lock record (F_SETLK, F_SETLKW, F_GETLK and the
+// access checks the effective ids (faccessat with AT_EACCESS), as every
+// other call is checked; fcntlLock is fcntl with a lock record (F_SETLK, F_SETLKW, F_GETLK and the
 // F_OFD_ forms); getdents64 lists a directory raw into a buffer of struct
 // linux_dirent64 records; statfs tells which file system holds a path
 // (local, FUSE, NFS, ...).
@@ -33,7 +34,7 @@
   X(Stat,       stat,       "stat",       int(const char* path, struct stat* st),                       ::stat)         \
   X(Lstat,      lstat,      "lstat",      int(const char* path, struct stat* st),                       ::lstat)        \
   X(Fstatat,    fstatat,    "fstatat",    int(int dirFd, const char* path, struct stat* st, int flags), ::fstatat)      \
-  X(Access,     access,     "access",     int(const char* path, int mode),                              ::access)       \
+  X(Access,     access,     "access",     int(const char* path, int mode),                              realAccess)     \
   X(Mkdir,      mkdir,      "mkdir",      int(const char* path, mode_t mode),                           ::mkdir)        \
   X(Rename,     rename,     "rename",     int(const char* from, const char* to),                        ::rename)       \
   X(Unlink,     unlink,     "unlink",     int(const char* path),                                        ::unlink)       \

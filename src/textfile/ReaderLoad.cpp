@@ -6,9 +6,12 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <new>
+
 #include "LoadReport.h"
 #include "OpenMode.h"
 #include "ZUPIFileOpen.h"
+#include "sys/Absent.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 
@@ -18,10 +21,6 @@ const char* const kLoadFunction = "ZUPITextFileOpen::reloadFile";
 const size_t kModeCapacity = 9;  // characters, without the NUL
 // Loads of a file that changes while it is read, before the load gives up.
 const int kLoadsOfAChangingFile = 3;
-
-// Only these mean that nothing stands at the name. Any other failure to
-// examine a file says nothing about whether it exists.
-bool meansAbsent(int err) { return err == ENOENT || err == ENOTDIR; }
 
 // More than the reader may hold: over `limit`, or a size no file has.
 bool exceedsSizeLimit(int64_t size, int limit) {
@@ -46,7 +45,7 @@ class FileLoad {
     struct stat st;
     if (icl::sys::calls().stat(path_, &st) != 0) {
       err = errno;
-      if (meansAbsent(err)) {
+      if (icl::sys::meansAbsent(err)) {
         log_.Debug(kLoadFunction, "File [%s] does not exist.", path_);
         return failWith(ZUPI_FILE_NOT_FOUND);
       }
@@ -187,6 +186,20 @@ class FileLoad {
   size_t capacity_ = 0;
 };
 
+// Tells `report` what the load saw, for the label's writers. False when
+// memory ran out: the API throws nothing.
+bool reportLoad(icl::LoadReport& report, const char* bytes, const FileLoad& file) {
+  try {
+    report.bytes.assign(bytes, file.size);
+  } catch (const std::bad_alloc&) {
+    report.err = ENOMEM;
+    return false;
+  }
+  report.err = 0;
+  report.opened = file.opened;
+  return true;
+}
+
 }  // namespace
 
 int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
@@ -214,10 +227,16 @@ int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
     fileLoaded = true;
     stream = file.fd.release();
     streamOpen = true;
-    if (report != nullptr) {
-      report->err = 0;
-      report->opened = file.opened;
-      report->bytes.assign(buffer, file.size);
+    if (report != nullptr && !reportLoad(*report, buffer, file)) {
+      Error(kLoadFunction, "Could not allocate enough memory to open the file [%s] in memory.",
+            fileName.c_str());
+      closeFile();
+      free(buffer);
+      buffer = nullptr;
+      fileLoaded = false;
+      fileSize = -1;
+      fileIOError = ZUPI_FILE_UNREADABLE;
+      return -1;
     }
     break;
   }
