@@ -55,11 +55,7 @@ int emit(EvLogLevel level, const char* function, const char* format, va_list arg
   SinkState& state = sinkState();
   std::shared_lock<std::shared_mutex> lock(state.mutex);
   if (state.sink != nullptr) {
-    // The host's sink may throw; no caller of the library expects that.
-    try {
-      state.sink(level, function ? function : "", message, state.context);
-    } catch (...) {
-    }
+    state.sink(level, function ? function : "", message, state.context);
   } else {
     writeDefault(level, function, message);
   }

@@ -331,6 +331,13 @@ class ICL_API ICLController : public EvEvent {
   char hostName[256];
   const char* description;  // not owned
 
+  // The bodies of UpdateICL, RemoveAccessPathIDfromICL, CheckICL,
+  // WriteNewICL and UpdateICLInternal, which answer them without throwing.
+  ICL_INTERNAL int updateLabel(bool allowNewICL);
+  ICL_INTERNAL int removeAccessPath();
+  ICL_INTERNAL int checkLabel();
+  ICL_INTERNAL int writeNewLabelFile();
+  ICL_INTERNAL int rewriteLoadedLabel(TUpdateMode mode);
   // The label is loaded in this one place: a new reader in iclFile, and in
   // `loaded` what the load saw (errno of a failure, the attributes of the
   // descriptor read through, the bytes) for the rewrite that follows.

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -274,6 +275,18 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     writeFile(dir.file("icl_label.txt"), kOld);
     EXPECT_EQ(change(dir, true), 0);
     setLabelLockWaitLimit(std::chrono::milliseconds(100));
+  }
+  {  // a log sink that throws ends the operation, but nothing escapes the API
+    EvSetLogSink([](EvLogLevel, const char*, const char*, void*) { throw std::runtime_error("sink"); }, nullptr);
+    ICLController thrown("hostA", dir.path().c_str());
+    thrown.SetICLData(ICLData{3, 7, 77, 14});
+    int results[2] = {1, 1};
+    EXPECT_NO_THROW(results[0] = thrown.UpdateICL(true));
+    ICLController missing("hostA", dir.file("none").c_str());  // whose read logs a line
+    EXPECT_NO_THROW(results[1] = missing.ReadDataFromICL());
+    EvSetLogSink(nullptr, nullptr);
+    EXPECT_EQ(results[0] + results[1], -2);
+    EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
   }
   {  // a child forked while the lock is held does not keep it once the parent lets go
     LabelLock parent;

@@ -1,4 +1,5 @@
 #include "ICLRoutines.h"
+#include "NoThrow.h"
 #include "WriterLock.h"
 #include "textfile/LoadReport.h"
 
@@ -12,6 +13,10 @@ const char* const kCheck = "ICLController::CheckICL";
 }  // namespace
 
 int ICLController::CheckICL() {
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return checkLabel(); });
+}
+
+int ICLController::checkLabel() {
   Debug(kCheck, "Index Cache Label check for IndexCacheID [%d] in IndexPool [%d] started.",
         iclData.indexCacheID, iclData.indexCachePoolID);
   iclError = ICL_ERROR_NONE;

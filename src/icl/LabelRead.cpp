@@ -5,6 +5,7 @@
 #include "ICLRoutines.h"
 #include "LabelFormat.h"
 #include "LabelRetry.h"
+#include "NoThrow.h"
 #include "ZUPIFileOpen.h"
 #include "textfile/LoadReport.h"
 
@@ -93,12 +94,8 @@ bool ICLController::labelRefusedForItsSize() {
 int ICLController::ReadDataFromICL() {
   iclError = ICL_ERROR_NONE;
   iclData = ICLData{0, 0, 0, 0};
-  try {
-    return InternalReadDataFromICL(iclData);
-  } catch (const std::bad_alloc&) {  // the API throws nothing
-    return failWith(ICL_ERROR_OUT_OF_MEMORY, EV_LOG_ERROR, "ICLController::ReadDataFromICL",
-                    "Not enough memory to open ICL File");
-  }
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_READ,
+                                    [this] { return InternalReadDataFromICL(iclData); });
 }
 
 bool ICLController::verifyICL(ICLData expected, ICLData found, bool compareTimeStampMarker) {

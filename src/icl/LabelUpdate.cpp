@@ -1,4 +1,5 @@
 #include "ICLRoutines.h"
+#include "NoThrow.h"
 #include "WriterLock.h"
 #include "textfile/LoadReport.h"
 
@@ -19,6 +20,10 @@ bool newLabelIsTheRemedy(TICLError error) {
 }  // namespace
 
 int ICLController::UpdateICL(bool allowNewICL) {
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return updateLabel(allowNewICL); });
+}
+
+int ICLController::updateLabel(bool allowNewICL) {
   iclError = ICL_ERROR_NONE;
   Debug(kUpdate, "ICL update for IndexCacheID [%d] in IndexPool [%d] started", iclData.indexCacheID,
         iclData.indexCachePoolID);
@@ -82,6 +87,10 @@ int ICLController::UpdateICL(bool allowNewICL) {
 }
 
 int ICLController::RemoveAccessPathIDfromICL() {
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return removeAccessPath(); });
+}
+
+int ICLController::removeAccessPath() {
   Debug(kRemove,
         "About to remove IndexCacheAccessPathID [%d] from  IndexCacheID [%d] in IndexPool [%d].",
         iclData.accessPathID, iclData.indexCacheID, iclData.indexCachePoolID);

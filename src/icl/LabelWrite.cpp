@@ -7,6 +7,7 @@
 
 #include "DurableReplace.h"
 #include "ICLRoutines.h"
+#include "NoThrow.h"
 #include "LabelLock.h"
 #include "LabelStillCurrent.h"
 #include "LabelFormat.h"
@@ -179,6 +180,10 @@ void logRewriteDone(EvDebug& log, bool removing, bool ownLineFound, int32_t acce
 }  // namespace
 
 int ICLController::WriteNewICL() {
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return writeNewLabelFile(); });
+}
+
+int ICLController::writeNewLabelFile() {
   // Refused before the lock is taken, so an illegal request creates no file.
   if (!hasFullIdentity(iclData)) {
     Error(kWriteNew, "Illegal request. Aborting.");
@@ -211,6 +216,10 @@ LockedResult ICLController::writeNewLabel(WriterLockState lock, icl::LabelLock& 
 }
 
 int ICLController::UpdateICLInternal(TUpdateMode mode) {
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return rewriteLoadedLabel(mode); });
+}
+
+int ICLController::rewriteLoadedLabel(TUpdateMode mode) {
   if (iclFile == nullptr || !iclFile->isFileOpen()) {
     Error(kRewrite,
           "Internal Error! Entered internal UpdateICL function without the virtual ICL label file "

@@ -4,8 +4,6 @@
 // How the label operations take the writers' lock, say what went wrong, and
 // run their read-modify-write under it.
 
-#include <new>
-
 #include "EvEvent.h"
 #include "ICLRoutines.h"
 #include "LabelLock.h"
@@ -55,8 +53,8 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
 // changing under a writer (or a lock that keeps being lost), fail the
 // operation with ICL_ERROR_FILE_LOCK and an Error line.
 template <typename Step>
-int runUnderWritersLock(EvDebug& log, const char* function, const char* location,
-                        TICLError& error, Step step) {
+int runWithWritersLock(EvDebug& log, const char* function, const char* location,
+                       TICLError& error, Step step) {
   const int kAttempts = 3;
   int appeared = 0;
   int superseded = 0;
@@ -90,21 +88,6 @@ int runUnderWritersLock(EvDebug& log, const char* function, const char* location
   return -1;
 }
 
-// runUnderWritersLock, answering -1 with ICL_ERROR_OUT_OF_MEMORY when memory
-// runs out on the way: the API throws nothing. Whatever was held is released
-// on the way out, and the label is the old or the new one.
-template <typename Step>
-int runWithWritersLock(EvDebug& log, const char* function, const char* location,
-                       TICLError& error, Step step) {
-  try {
-    return runUnderWritersLock(log, function, location, error, step);
-  } catch (const std::bad_alloc&) {
-    error = ICL_ERROR_OUT_OF_MEMORY;
-    log.Error(function, "Not enough memory to change the index cache label in [%s]; it was not "
-                        "changed.", location);
-    return -1;
-  }
-}
 
 }  // namespace icl
 
