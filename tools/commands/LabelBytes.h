@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_LABELBYTES_H
-#define ICL_TOOLS_LABELBYTES_H
+#ifndef ICL_TOOLS_COMMANDS_LABELBYTES_H
+#define ICL_TOOLS_COMMANDS_LABELBYTES_H
 
 // The label file of an index cache directory, looked at directly: its path,
 // and its bytes, so the tool can tell whether a command changed the label
