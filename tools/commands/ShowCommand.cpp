@@ -2,25 +2,17 @@
 // line, which the library never lists (it only looks for its own).
 
 #include <stdint.h>
-#include <string.h>
 
-#include <chrono>
-#include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Commands.h"
 #include "ICLRoutines.h"
-#include "LabelBytes.h"
-#include "ZUPIFileOpen.h"
+#include "ICLToolSupport.h"
 
 namespace icl {
 namespace tool {
 namespace {
-
-const char* const kAccessPathKey = "USED_BY_ACCESSPATHID:";
-const int kLoads = 5;
 
 struct AccessPath {
   std::string idText;  // as normalised: spaces gone, nothing from '#' on
@@ -29,71 +21,30 @@ struct AccessPath {
   std::string host;  // the text after '#', trimmed
 };
 
-std::string trimmed(const char* text) {
-  std::string s = text;
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-// The library only ever matches an id written exactly as "%d" prints it; an
-// id written any other way ("012", "+12") is listed but never matched.
-std::vector<AccessPath> accessPathLines(ZUPITextFileOpen& reader) {
-  std::vector<AccessPath> paths;
-  const size_t keyLength = strlen(kAccessPathKey);
-  reader.MoveReadPtrToBeginning();
-  while (!reader.isEof()) {
-    const char* line = reader.readln();
-    char normal[1023];
-    sanitizeString(normal, line, sizeof normal);
-    if (strncmp(normal, kAccessPathKey, keyLength) != 0) continue;
-    AccessPath path;
-    path.idText = normal + keyLength;
-    bool outOfRange = false;
-    auto id = parseDecimal(path.idText, std::numeric_limits<int32_t>::min(),
-                           std::numeric_limits<int32_t>::max(), outOfRange);
-    path.plain = id && std::to_string(*id) == path.idText;
-    path.id = path.plain ? static_cast<int32_t>(*id) : 0;
-    const char* hash = strchr(line, '#');
-    path.host = hash != nullptr ? trimmed(hash + 1) : "";
-    paths.push_back(path);
-  }
-  return paths;
+void addAccessPath(const char* idText, int plain, int32_t id, const char* host, void* paths) {
+  static_cast<std::vector<AccessPath>*>(paths)->push_back(AccessPath{idText, plain != 0, id, host});
 }
 
 }  // namespace
 
 void runShow(const Invocation& inv, Report& report, LogLines&) {
   ICLController controller(inv.host ? inv.host->c_str() : nullptr, inv.dir.c_str());
-  if (controller.ReadDataFromICL() != 0) {
+  std::vector<AccessPath> paths;
+  const int read = ICLToolReadAccessPaths(controller, inv.dir.c_str(), &addAccessPath, &paths);
+  if (read < 0) {
     report.fail(controller);
+    return;
+  }
+  if (read > 0) {
+    // Replaced or removed since the read.
+    report.fail(controller, ICL_ERROR_FILE_READ);
+    report.say(format("loading it again for its access path lines failed (reader code %d)", read));
     return;
   }
   ICLData data;
   controller.GetICLData(data);
 
-  const std::string labelPath = labelPathOf(inv.dir);
-  ZUPITextFileOpen reader(labelPath.c_str(), nullptr, true);
-  for (int load = 1; !reader.isFileOpen() && load < kLoads; ++load) {
-    // Another host may have replaced the label since the read above, and
-    // this host's name for it may still lead to the old file: both again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(10 * load));
-    if (controller.ReadDataFromICL() != 0) {
-      report.fail(controller);
-      return;
-    }
-    controller.GetICLData(data);
-    reader.reloadFile(true);
-  }
-  if (!reader.isFileOpen()) {
-    // Replaced or removed since the read above.
-    report.fail(controller, ICL_ERROR_FILE_READ);
-    report.say(format("loading it again for its access path lines failed (reader code %d)",
-                      reader.getFileIOError()));
-    return;
-  }
-  const std::vector<AccessPath> paths = accessPathLines(reader);
-
+  const std::string labelPath = ICLToolLabelPath(inv.dir.c_str());
   report.say("label   " + labelPath);
   report.say(format("pool    %d", data.indexCachePoolID));
   report.say(format("cache   %d", data.indexCacheID));
