@@ -9,11 +9,11 @@
 
 #include "CommandLine.h"
 #include "CommandTable.h"
-#include "Commands.h"
-#include "Help.h"
-#include "LogLines.h"
-#include "Output.h"
-#include "Report.h"
+#include "commands/Commands.h"
+#include "docs/Help.h"
+#include "output/LogLines.h"
+#include "output/Output.h"
+#include "output/Report.h"
 
 namespace {
 

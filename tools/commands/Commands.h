@@ -1,12 +1,12 @@
-#ifndef ICL_TOOLS_COMMANDS_H
-#define ICL_TOOLS_COMMANDS_H
+#ifndef ICL_TOOLS_COMMANDS_COMMANDS_H
+#define ICL_TOOLS_COMMANDS_COMMANDS_H
 
 // One function per command. Each runs the library operation the command
 // stands for and records the outcome in the report.
 
-#include "CommandLine.h"
-#include "LogLines.h"
-#include "Report.h"
+#include "cli/CommandLine.h"
+#include "output/LogLines.h"
+#include "output/Report.h"
 
 namespace icl {
 namespace tool {

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_LOGLINES_H
-#define ICL_TOOLS_LOGLINES_H
+#ifndef ICL_TOOLS_OUTPUT_LOGLINES_H
+#define ICL_TOOLS_OUTPUT_LOGLINES_H
 
 // Routes the library's log lines for the lifetime of one run: with -v every
 // Debug and Error line goes to standard error as it comes; without it the

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_COMMANDTABLE_H
-#define ICL_TOOLS_COMMANDTABLE_H
+#ifndef ICL_TOOLS_CLI_COMMANDTABLE_H
+#define ICL_TOOLS_CLI_COMMANDTABLE_H
 
 // The commands and options icl accepts: the one table that the command-line
 // parser and the bash completion read, so the two never disagree.

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_JSON_H
-#define ICL_TOOLS_JSON_H
+#ifndef ICL_TOOLS_OUTPUT_JSON_H
+#define ICL_TOOLS_OUTPUT_JSON_H
 
 // Just enough JSON writing for the tool's --json output: objects whose
 // values are numbers, booleans, null, strings, or already rendered JSON.

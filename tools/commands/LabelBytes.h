@@ -1,19 +1,15 @@
-#ifndef ICL_TOOLS_LABELBYTES_H
-#define ICL_TOOLS_LABELBYTES_H
+#ifndef ICL_TOOLS_COMMANDS_LABELBYTES_H
+#define ICL_TOOLS_COMMANDS_LABELBYTES_H
 
-// The label file of an index cache directory, looked at directly: its path,
-// and its bytes, so the tool can tell whether a command changed the label
-// by comparing what it holds before and after; and when it cannot tell.
+// The label file of an index cache directory, looked at directly: its bytes,
+// so the tool can tell whether a command changed the label by comparing what
+// it holds before and after; and when it cannot tell.
 
 #include <optional>
 #include <string>
 
 namespace icl {
 namespace tool {
-
-// DIR/icl_label.txt, with backslashes taken as separators as the library
-// takes them.
-std::string labelPathOf(const std::string& dir);
 
 // The label file as the tool read it at one moment.
 struct LabelSnapshot {

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_HELPTEXT_H
-#define ICL_TOOLS_HELPTEXT_H
+#ifndef ICL_TOOLS_DOCS_HELPTEXT_H
+#define ICL_TOOLS_DOCS_HELPTEXT_H
 
 // The tool's help texts, as data: `icl --help`, `icl COMMAND --help` and
 // the manual page icl.1 are all rendered from them, so they never disagree.

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_REPORT_H
-#define ICL_TOOLS_REPORT_H
+#ifndef ICL_TOOLS_OUTPUT_REPORT_H
+#define ICL_TOOLS_OUTPUT_REPORT_H
 
 // What one command found, printed at the end either as text (standard
 // output on success, standard error on failure) or as one JSON object on

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_COMMANDLINE_H
-#define ICL_TOOLS_COMMANDLINE_H
+#ifndef ICL_TOOLS_CLI_COMMANDLINE_H
+#define ICL_TOOLS_CLI_COMMANDLINE_H
 
 // The icl command line: `icl [GLOBAL OPTIONS] COMMAND [DIR] [OPTIONS]`.
 // Global options (CommandTable.h) go before or after the command, the

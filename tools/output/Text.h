@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_TEXT_H
-#define ICL_TOOLS_TEXT_H
+#ifndef ICL_TOOLS_OUTPUT_TEXT_H
+#define ICL_TOOLS_OUTPUT_TEXT_H
 
 // Bytes from labels, directory names and log lines on their way to a
 // terminal or into JSON: what is UTF-8 and what is not.

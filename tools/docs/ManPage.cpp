@@ -4,7 +4,7 @@
 
 #include "Help.h"
 #include "HelpText.h"
-#include "Output.h"
+#include "output/Output.h"
 
 namespace icl {
 namespace tool {

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_FEEDBACK_H
-#define ICL_TOOLS_FEEDBACK_H
+#ifndef ICL_TOOLS_COMMANDS_FEEDBACK_H
+#define ICL_TOOLS_COMMANDS_FEEDBACK_H
 
 // Feedback on standard error while an operation takes long, so an operator
 // is not left facing a silent terminal: a notice when a writer has waited a
@@ -10,8 +10,8 @@
 #include <chrono>
 #include <string>
 
-#include "CommandLine.h"
 #include "ICLToolSupport.h"
+#include "cli/CommandLine.h"
 
 namespace icl {
 namespace tool {

@@ -2,9 +2,9 @@
 // time: commands, each command's options, directories for DIR and host
 // names for --host.
 
-#include "CommandTable.h"
 #include "Help.h"
-#include "Output.h"
+#include "cli/CommandTable.h"
+#include "output/Output.h"
 
 namespace icl {
 namespace tool {

@@ -14,13 +14,12 @@
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
 #include "ZUPlatformInfo.h"
+#include "idxcache/WellKnownDirs.h"
+#include "sys/JoinPath.h"
 
 namespace icl {
 namespace tool {
 namespace {
-
-// GetIdxCacheDirList names index 0 to 5.
-const int kWellKnownDirCount = 6;
 
 // The library reads its per-entry switch once, in the first
 // getIndexCacheDiskUsageKB of the process; a call on "" reads it and
@@ -76,13 +75,13 @@ void reportGaps(const WalkGapList& gaps, Report& report) {
 
 // Each sub-directory walked once, summed as getIndexCacheDiskUsageKB sums;
 // a text line and a JSON item for each.
-long long measureEach(const std::string& base, const std::vector<std::string>& present,
+long long measureEach(const std::string& dir, const std::vector<std::string>& present,
                       const WalkGapList& gaps, std::vector<std::string>& lines,
                       std::vector<std::string>& items) {
   long long total = 0;
   for (const std::string& name : present) {
     const size_t gapsBefore = gaps.lines().size();
-    const long long kb = getDiskUsage((base + name).c_str());
+    const long long kb = getDiskUsage(sys::joinPath(dir, name.c_str()).c_str());
     const bool complete = gaps.lines().size() == gapsBefore;
     if (kb > 0) total += kb;
     lines.push_back(kb < 0     ? format("  %-16s cannot be read", name.c_str())
@@ -109,11 +108,11 @@ void runDiskUsage(const Invocation& inv, Report& report, LogLines& log) {
     failAsMissing(controller, report);
     return;
   }
-  std::string base = convertSlashes(inv.dir.c_str());
-  if (base.back() != '/') base += '/';
+  const std::string dir = convertSlashes(inv.dir.c_str());
   std::vector<std::string> present;
-  for (int i = 0; i < kWellKnownDirCount; ++i) {
-    if (mayBePresent(base + GetIdxCacheDirList(i))) present.push_back(GetIdxCacheDirList(i));
+  for (int i = 0; i < idxcache::kWellKnownDirCount; ++i) {
+    const char* name = GetIdxCacheDirList(i);
+    if (mayBePresent(sys::joinPath(dir, name))) present.push_back(name);
   }
 
   long long total = 0;
@@ -129,7 +128,7 @@ void runDiskUsage(const Invocation& inv, Report& report, LogLines& log) {
     }
   } else {
     if (inv.verbose) switchOnEntryLines(log);
-    total = measureEach(base, present, gaps, lines, items);
+    total = measureEach(dir, present, gaps, lines, items);
   }
   report.say(format("%s: %lld KB", inv.dir.c_str(), total));
   for (const std::string& line : lines) report.say(line);

@@ -1,12 +1,12 @@
-#ifndef ICL_TOOLS_HELP_H
-#define ICL_TOOLS_HELP_H
+#ifndef ICL_TOOLS_DOCS_HELP_H
+#define ICL_TOOLS_DOCS_HELP_H
 
 // The help texts (HelpText.h) rendered for a terminal, for a usage error,
 // as the manual page and as bash completion.
 
 #include <string>
 
-#include "CommandLine.h"
+#include "cli/CommandLine.h"
 
 namespace icl {
 namespace tool {

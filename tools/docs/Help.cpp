@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "HelpText.h"
-#include "Json.h"
-#include "Output.h"
-#include "Report.h"
+#include "output/Json.h"
+#include "output/Output.h"
+#include "output/Report.h"
 
 namespace icl {
 namespace tool {

@@ -8,22 +8,17 @@
 #include "Commands.h"
 #include "Feedback.h"
 #include "ICLRoutines.h"
+#include "ICLToolSupport.h"
 #include "LabelBytes.h"
-#include "ZUPlatformInfo.h"
 
 namespace icl {
 namespace tool {
 namespace {
 
-// The name the controller will write beside the access path: --host, or the
-// platform's answer, asked the way the controller itself asks.
+// The name the controller will write beside the access path: --host, or
+// the platform's answer.
 std::string hostNameFor(const Invocation& inv) {
-  if (inv.host) return *inv.host;
-  ZUPlatformInfo platform;
-  platform.setFocus(ZUPI_Focus::getFocus());
-  char name[256] = "";
-  platform.getClientHostName(platform.getPhysicalMachine(), name, sizeof name);
-  return name;
+  return ICLToolHostName(inv.host ? inv.host->c_str() : nullptr);
 }
 
 std::string identityText(const Invocation& inv) {

@@ -1,5 +1,5 @@
-#ifndef ICL_TOOLS_OUTPUT_H
-#define ICL_TOOLS_OUTPUT_H
+#ifndef ICL_TOOLS_OUTPUT_OUTPUT_H
+#define ICL_TOOLS_OUTPUT_OUTPUT_H
 
 // Everything icl prints goes through here, so that a result that never
 // reached its reader (a full disk, a closed pipe) is never taken for

@@ -3,9 +3,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "Output.h"
-#include "Report.h"
-#include "Text.h"
+#include "output/Output.h"
+#include "output/Report.h"
+#include "output/Text.h"
 
 namespace icl {
 namespace tool {
