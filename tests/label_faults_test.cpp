@@ -432,25 +432,74 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
   setLabelLockWaitLimit(std::chrono::milliseconds(30000));
 }
 
-// 0 means on disk: a change that changes no byte syncs the label and its
-// directory first, so a retry after a failed directory sync answers 0 only
-// once the earlier change is durable.
-TEST(LabelRaces, ANoOpAnswersZeroOnlyOnceTheLabelIsDurable) {
+// What a power cut would leave of a directory: its names as of its last
+// sync, and each file's bytes as of that file's last sync (all counts as
+// synced at the start). Every sync through the seam updates it.
+struct DurableView {
+  std::string dir;
+  std::map<std::string, ino_t> names;
+  std::map<ino_t, std::string> bytes;
+  std::vector<std::string> labels;  // the label a power cut would leave, after each sync
+  sys::CallPointer<int(int)> fsync = nullptr;  // the call underneath
+
+  std::map<std::string, ino_t> namesNow() const {
+    std::map<std::string, ino_t> now;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      struct stat st;
+      if (lstat(entry.path().c_str(), &st) == 0) now[entry.path().filename()] = st.st_ino;
+    }
+    return now;
+  }
+  void start(const std::string& directory) {
+    dir = directory;
+    names = namesNow();
+    for (const auto& name : names) bytes[name.second] = readFile(dir + "/" + name.first);
+  }
+  std::string label() const {
+    const auto name = names.find("icl_label.txt");
+    if (name == names.end()) return "(none)";
+    const auto synced = bytes.find(name->second);
+    return synced == bytes.end() ? "(never synced)" : synced->second;
+  }
+} gDurable;
+
+int fsyncRecorded(int fd) {
+  const int result = gDurable.fsync(fd);
+  struct stat st;
+  if (result == 0 && fstat(fd, &st) == 0) {
+    if (S_ISDIR(st.st_mode)) gDurable.names = gDurable.namesNow();
+    if (!S_ISDIR(st.st_mode)) gDurable.bytes[st.st_ino] = readFile("/proc/self/fd/" + std::to_string(fd));
+    gDurable.labels.push_back(gDurable.label());
+  }
+  return result;
+}
+
+// A power cut at any moment leaves the old or the new label, and 0 means on
+// disk: a change that changes no byte syncs the label and its directory
+// first, so a retry after a failed directory sync answers 0 only once the
+// earlier change is durable.
+TEST(LabelDurability, APowerCutLeavesTheOldOrTheNewLabelAndZeroMeansOnDisk) {
   TempDir dir;
   writeFile(dir.file("icl_label.txt"), kOld);
+  gDurable.start(dir.path());
   LogCapture log;
-  {
+  const struct {
+    bool add;
+    long failingSync;  // 0: none; the label's own, the temporary file's or the directory's
+    int result;
+    std::string onDisk;  // what a power cut right after the change leaves
+  } steps[] = {{true, 2, -1, kOld}, {true, 1, -1, kOld}, {true, 2, -1, kOld}, {true, 0, 0, kNew},
+               {false, 0, 0, kOld}, {true, 0, 0, kNew}};
+  for (const auto& step : steps) {
     FaultInjector faults;
-    faults.failNth(2, EIO, false, {SysOp::Fsync});  // the directory's, after the rename
-    EXPECT_EQ(change(dir, true), -1);
-  }
-  for (long failingSync : {0L, 1L, 2L}) {
-    FaultInjector faults;
-    if (failingSync != 0) faults.failNth(failingSync, EIO, false, {SysOp::Fsync});
-    EXPECT_EQ(change(dir, true), failingSync == 0 ? 0 : -1);
-    EXPECT_EQ(faults.calls(SysOp::Fsync), failingSync == 1 ? 1 : 2);
+    if (step.failingSync != 0) faults.failNth(step.failingSync, EIO, false, {SysOp::Fsync});
+    gDurable.fsync = sys::calls().fsync;
+    sys::calls().fsync = fsyncRecorded;
+    EXPECT_EQ(change(dir, step.add), step.result);
+    EXPECT_EQ(gDurable.label(), step.onDisk);
   }
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
+  for (const std::string& label : gDurable.labels) EXPECT_TRUE(label == kOld || label == kNew) << label;
   const std::string e = "E ICLController::UpdateICLInternal(): Index cache label [" + dir.file("icl_label.txt");
   EXPECT_EQ(log.errors(), (Lines{e + "] was replaced, but syncing the directory [" + dir.path() + "/] failed: [Input/output error]. The change may not survive a power failure.",
                                  e + "] already holds this change, but syncing [" + dir.file("icl_label.txt") + "] failed: [Input/output error]. The change may not survive a power failure.",
