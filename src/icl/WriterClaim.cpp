@@ -63,7 +63,8 @@ bool isStale(const StandingClaim& claim, FirstSeen& seen) {
     seen = FirstSeen{claim.st.st_dev, claim.st.st_ino, claim.st.st_ctim, now};
     return false;
   }
-  return now - seen.since >= kClaimStaleAfter;
+  return now - seen.since >= (claim.tag.empty() ? Clock::duration(kEmptyClaimStaleAfter)
+                                                : Clock::duration(kClaimStaleAfter));
 }
 
 // Removes the stale claim if the name still holds that very file.

@@ -18,7 +18,9 @@
 //   - its tag names a writer of this host whose process is gone, or this
 //     very process (which holds the lock, so that claim is a leftover), or
 //   - the same claim file has stood unchanged for kClaimStaleAfter while
-//     this writer waited (a live writer holds it for milliseconds), or
+//     this writer waited (a live writer holds it for milliseconds), or for
+//     kEmptyClaimStaleAfter while still empty (its writer writes its tag
+//     right after creating it, so it died in between), or
 //   - its modification time is more than kClaimAgeLimit in the past.
 // Two writers that take over one stale claim at once can both believe they
 // hold it; each checks just before it replaces the label that the name
@@ -35,6 +37,7 @@ namespace icl {
 
 const char* const kClaimFileName = "icl_label.claim";
 const std::chrono::seconds kClaimStaleAfter(10);
+const std::chrono::seconds kEmptyClaimStaleAfter(1);
 const std::chrono::minutes kClaimAgeLimit(10);
 
 enum class ClaimResult {
