@@ -40,7 +40,9 @@ int check(int expected, const char* when) {
     const int state = mapped(library);
     if (state != expected) {
       fprintf(stderr, "dlclose-unloads: %s*%s %s\n", library + 1, when,
-              state < 0 ? "cannot be checked" : state ? "is still mapped" : "is not mapped");
+              state < 0 ? "cannot be checked"
+              : state   ? "is still mapped"
+                        : "is not mapped");
       failed = 1;
     }
   }
@@ -55,7 +57,8 @@ int changeALabel(void* library, const char* directory) {
   using Update = int (*)(void*, bool);
   using Destroy = void (*)(void*);
   auto construct = reinterpret_cast<Construct>(dlsym(library, "_ZN13ICLControllerC1EPKcS1_"));
-  auto setData = reinterpret_cast<SetData>(dlsym(library, "_ZN13ICLController10SetICLDataE7ICLData"));
+  auto setData =
+      reinterpret_cast<SetData>(dlsym(library, "_ZN13ICLController10SetICLDataE7ICLData"));
   auto update = reinterpret_cast<Update>(dlsym(library, "_ZN13ICLController9UpdateICLEb"));
   auto destroy = reinterpret_cast<Destroy>(dlsym(library, "_ZN13ICLControllerD1Ev"));
   if (construct == nullptr || setData == nullptr || update == nullptr || destroy == nullptr) {
@@ -118,6 +121,7 @@ int main(int argc, char** argv) {
   unloaded.notify_one();
   host.join();
   if (failed) return 1;
-  printf("dlclose unloaded libicl.so.1 and libicl_host.so.1 after a label change on a live thread\n");
+  printf(
+      "dlclose unloaded libicl.so.1 and libicl_host.so.1 after a label change on a live thread\n");
   return 0;
 }

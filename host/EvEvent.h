@@ -11,8 +11,8 @@
 
 enum EvLogLevel { EV_LOG_DEBUG, EV_LOG_ERROR };
 
-typedef void (*EvLogSink)(EvLogLevel level, const char* function,
-                          const char* message, void* context);
+typedef void (*EvLogSink)(EvLogLevel level, const char* function, const char* message,
+                          void* context);
 
 // Replaces the process-wide sink. A null sink restores the default, which
 // writes Error lines to standard error (time, pid, function, message) and
@@ -27,10 +27,8 @@ enum { EV_MAX_MESSAGE = 4095 };
 class ZU_HOST_API EvDebug {
  public:
   // Both return the number of characters handed to the sink (after a cut).
-  int Debug(const char* function, const char* format, ...)
-      __attribute__((format(printf, 3, 4)));
-  int Error(const char* function, const char* format, ...)
-      __attribute__((format(printf, 3, 4)));
+  int Debug(const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  int Error(const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
 };
 
 class ZU_HOST_API EvEvent : public EvDebug {

@@ -166,7 +166,7 @@ struct LoadReport;
 class LabelLock;
 enum class WriterLockState : int;
 enum class LockedResult : int;
-}
+}  // namespace icl
 
 // The identity a label records. 0 in a field means unset.
 struct ICLData {
@@ -233,8 +233,8 @@ class ICL_API ICLController : public EvEvent {
   // ICL_ERROR_PATH_NOT_FOUND when the directory is not there.
   int ConstructICLPath();
 
-  int SetICLData(ICLData data);    // always 0
-  int GetICLData(ICLData& data);   // always 0
+  int SetICLData(ICLData data);   // always 0
+  int GetICLData(ICLData& data);  // always 0
   // The event code of `error`; -1 for a value outside the enumeration.
   int convertICLErrorToEvEventCode(TICLError error);
 

@@ -25,8 +25,8 @@ ICL_API const char* GetIdxCacheDirList(int index);
 // `path` is null, empty, longer than 255 characters, or not an existing
 // directory. Sub-trees that cannot be walked lower the total; they never
 // fail the query, but each has an Error line that names the failed call
-// and its errno (operator tools learn of them through ICLToolSupport.h). The first call in the process reads the setting
-// "nAddZukpLogForIcdSize" in "~Keeper" (non-zero: detailed Debug lines);
+// and its errno (operator tools learn of them through ICLToolSupport.h). The first call in the
+// process reads the setting "nAddZukpLogForIcdSize" in "~Keeper" (non-zero: detailed Debug lines);
 // later changes of the setting are not seen.
 ICL_API long long getIndexCacheDiskUsageKB(const char* path);
 

@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -13,8 +14,6 @@
 
 #include <algorithm>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "FaultInjector.h"
 #include "ICLRoutines.h"
@@ -25,7 +24,8 @@ namespace icl::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-const std::string kSentence = "This is a write test to see if the index cache directory is valid.\n";
+const std::string kSentence =
+    "This is a write test to see if the index cache directory is valid.\n";
 
 // The name this process gives its scratch files, up to the counter.
 std::string ownScratchName() {
@@ -53,7 +53,8 @@ std::string probe(const std::string& location) {
 Lines scratchFiles(const std::string& dir) {  // every file whose name begins with the scratch name
   Lines names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().filename().string().rfind("test_rdwrite.txt", 0) == 0) names.push_back(entry.path());
+    if (entry.path().filename().string().rfind("test_rdwrite.txt", 0) == 0)
+      names.push_back(entry.path());
   }
   return names;
 }
@@ -70,30 +71,35 @@ TEST(CapabilityTest, PassesAndLeavesTheDirectoryAsItWas) {
     std::string location;
     int processes, checks;  // each process checks so many times, all at once
   } rows[] = {
-      {dir.path() + "/", 1, 1}, {backslashed, 1, 1}, {dir.file("labelled"), 1, 1}, {dir.file("leftover"), 1, 1},
-      {dir.file("busy"), 2, 50},
+      {dir.path() + "/", 1, 1},     {backslashed, 1, 1},       {dir.file("labelled"), 1, 1},
+      {dir.file("leftover"), 1, 1}, {dir.file("busy"), 2, 50},
   };
   for (const auto& row : rows) {
     std::vector<pid_t> children;  // forked while this is the only thread
     for (int i = 0; i < row.processes; ++i) {
       if ((children.emplace_back(fork())) == 0) {
         int failed = 0;
-        for (int check = 0; check < row.checks; ++check) failed += probe(row.location).substr(0, 3) != "0 0";
+        for (int check = 0; check < row.checks; ++check)
+          failed += probe(row.location).substr(0, 3) != "0 0";
         _exit(failed);
       }
     }
     for (pid_t child : children) {
       int status = -1;
-      EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << row.location << ": " << status / 256 << " failed";
+      EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0)
+          << row.location << ": " << status / 256 << " failed";
     }
   }
   Lines left;  // without any scratch file of the check's own
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) left.push_back(entry.path());
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    left.push_back(entry.path());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (Lines{dir.file("busy"), dir.file("labelled"), dir.file("labelled/icl_label.txt"), dir.file("leftover"),
-                         dir.file("leftover/test_rdwrite.txt"), dir.file("new"), dir.file("new/deeper")}));
+  EXPECT_EQ(left, (Lines{dir.file("busy"), dir.file("labelled"), dir.file("labelled/icl_label.txt"),
+                         dir.file("leftover"), dir.file("leftover/test_rdwrite.txt"),
+                         dir.file("new"), dir.file("new/deeper")}));
   EXPECT_EQ(readFile(dir.file("labelled/icl_label.txt")), "INDEXCACHEPOOLID = 3\n");
-  EXPECT_EQ(readFile(dir.file("leftover/test_rdwrite.txt")), "an earlier, longer scratch text\n" + kSentence);
+  EXPECT_EQ(readFile(dir.file("leftover/test_rdwrite.txt")),
+            "an earlier, longer scratch text\n" + kSentence);
 }
 
 TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
@@ -101,12 +107,14 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   ASSERT_EQ(chdir(dir.path().c_str()), 0);  // where a relative path would be made
   writeFile(dir.file("plain"), "x");
   writeFile(dir.file("icl_label.txt"), "INDEXCACHEPOOLID = 3\n");
-  makeDir(dir.file("odd"));  // labels that cannot be updated: no regular file, more than a reader takes
+  makeDir(
+      dir.file("odd"));  // labels that cannot be updated: no regular file, more than a reader takes
   makeDir(dir.file("odd/icl_label.txt"));
   makeDir(dir.file("big"));
   writeFile(dir.file("big/icl_label.txt"), std::string(65001, 'x'));
   const std::string scratch = dir.file(ownScratchName() + "N"), label = dir.file("icl_label.txt");
-  const std::string top = dir.path().substr(0, dir.path().find('/', 1));  // the first directory made or examined
+  const std::string top =
+      dir.path().substr(0, dir.path().find('/', 1));  // the first directory made or examined
   std::vector<SysOp> trace;
   {
     FaultInjector clean;
@@ -134,46 +142,75 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
     bool persistent = false;
   } cases[] = {
       {"rel/x", SysOp::Ftruncate, 0, 0,
-       "-1 3 | D ICLController::DoesPathExist: Path - [rel/x]: [No such file or directory] | E fixPath: Path [rel/x] must be "
-       "absolute | E ICLController::CreateDirRecursive: The destination path must start from slash. | " + e +
-           "Could not create directory: [rel/x]"},
+       "-1 3 | D ICLController::DoesPathExist: Path - [rel/x]: [No such file or directory] | E "
+       "fixPath: Path [rel/x] must be "
+       "absolute | E ICLController::CreateDirRecursive: The destination path must start from "
+       "slash. | " +
+           e + "Could not create directory: [rel/x]"},
       {dir.file("made/./here"), SysOp::Mkdir, 1, EACCES,
-       "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("made/./here") + "]: [No such file or directory] | "
-       "D ICLController::CreateDirRecursive: Creating directory [" + dir.file("made") + "] | E ICLController::"
-       "CreateDirRecursive: Failed to create directory [" + dir.file("made") + "]:\n[Permission denied] | " + e +
-           "Could not create directory: [" + dir.file("made/here") + "] | " + e + "Directory [" + dir.file("made") +
+       "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("made/./here") +
+           "]: [No such file or directory] | "
+           "D ICLController::CreateDirRecursive: Creating directory [" +
+           dir.file("made") +
+           "] | E ICLController::"
+           "CreateDirRecursive: Failed to create directory [" +
+           dir.file("made") + "]:\n[Permission denied] | " + e + "Could not create directory: [" +
+           dir.file("made/here") + "] | " + e + "Directory [" + dir.file("made") +
            "]: mkdir() failed: [Permission denied]"},
       {dir.file("made"), SysOp::Stat, 2, EIO,
-       "-1 6 | D ICLController::DoesPathExist: Path - [" + dir.file("made") + "]: [No such file or directory] | E "
-       "ICLController::CreateDirRecursive: Failed to stat directory [" + top + "]:\n[Input/output error] | " + e +
-           "Could not create directory: [" + dir.file("made") + "] | " + e + "Directory [" + top +
+       "-1 6 | D ICLController::DoesPathExist: Path - [" + dir.file("made") +
+           "]: [No such file or directory] | E "
+           "ICLController::CreateDirRecursive: Failed to stat directory [" +
+           top + "]:\n[Input/output error] | " + e + "Could not create directory: [" +
+           dir.file("made") + "] | " + e + "Directory [" + top +
            "]: stat() failed: [Input/output error]"},
       {dir.file("plain"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("plain") + "] Not Found | " + e + "fopen() failed "
-       "to open the file for writing. [" + dir.file("plain/" + ownScratchName() + "N") + "] Index cache label could not "
-       "be written. | " + e + "Test file [" + dir.file("plain/" + ownScratchName() + "N") + "]: creating failed: [Not a "
-       "directory]"},
-      {"", SysOp::Open, 1, EACCES, "-1 10 | " + notOpened + failed("creating", "Permission denied")},
+       "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("plain") + "] Not Found | " +
+           e +
+           "fopen() failed "
+           "to open the file for writing. [" +
+           dir.file("plain/" + ownScratchName() + "N") +
+           "] Index cache label could not "
+           "be written. | " +
+           e + "Test file [" + dir.file("plain/" + ownScratchName() + "N") +
+           "]: creating failed: [Not a "
+           "directory]"},
+      {"", SysOp::Open, 1, EACCES,
+       "-1 10 | " + notOpened + failed("creating", "Permission denied")},
       {"", SysOp::Open, 1, EEXIST, "0 0"},  // a name taken: the next one
-      {"", SysOp::Open, 1, EEXIST, "-1 10 | " + notOpened + failed("creating", "File exists"), true},
-      {"", SysOp::Fstat, 1, EIO, "-1 10 | " + notOpened + failed("examining", "Input/output error")},
-      {"", SysOp::Write, 1, ENOSPC, "-1 10 | " + d + "fopen failed to open the file for writing. [" + scratch +
-                                        "] Index cache label could not be written." + failed("writing", "No space left on device")},
-      {"", SysOp::Close, 1, EIO, "-1 10 | " + d + "fopen failed to open the file for writing. [" + scratch +
-                                     "] Index cache label could not be written." + failed("closing", "Input/output error")},
+      {"", SysOp::Open, 1, EEXIST, "-1 10 | " + notOpened + failed("creating", "File exists"),
+       true},
+      {"", SysOp::Fstat, 1, EIO,
+       "-1 10 | " + notOpened + failed("examining", "Input/output error")},
+      {"", SysOp::Write, 1, ENOSPC,
+       "-1 10 | " + d + "fopen failed to open the file for writing. [" + scratch +
+           "] Index cache label could not be written." +
+           failed("writing", "No space left on device")},
+      {"", SysOp::Close, 1, EIO,
+       "-1 10 | " + d + "fopen failed to open the file for writing. [" + scratch +
+           "] Index cache label could not be written." + failed("closing", "Input/output error")},
       {"", SysOp::Open, before(SysOp::Open, SysOp::FcntlLock) - 1, EACCES,
-       "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [" + scratch + "]. | E ZUPITextFileOpen::"
-       "reloadFile: Could not load the file [" + scratch + "]: open() failed: [Permission denied] | " + e +
-           "fopen() failed to open the test file for reading. [" + scratch + "] Index cache label could not be written."},
+       "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [" + scratch +
+           "]. | E ZUPITextFileOpen::"
+           "reloadFile: Could not load the file [" +
+           scratch + "]: open() failed: [Permission denied] | " + e +
+           "fopen() failed to open the test file for reading. [" + scratch +
+           "] Index cache label could not be written."},
       {"", SysOp::Open, before(SysOp::Open, SysOp::FcntlLock), EACCES,
-       "-1 10 | " + d + "open failed to open the test file for read/write to do the file lock test. File [" + scratch +
-           "] " + failed("opening for reading and writing", "Permission denied")},
-      {"", SysOp::FcntlLock, 1, EINVAL, "-1 13 | " + e + "fcntl() failed to establish a file lock - file locks are not "
-                                        "supported in the path specified for the index cache." + failed("locking", "Invalid argument")},
-      {"", SysOp::FcntlLock, 1, EAGAIN, "-1 12 | " + e + "fcntl ()failed to establish a file lock. File [" + scratch + "]" +
-                                            failed("locking", "Resource temporarily unavailable")},
+       "-1 10 | " + d +
+           "open failed to open the test file for read/write to do the file lock test. File [" +
+           scratch + "] " + failed("opening for reading and writing", "Permission denied")},
+      {"", SysOp::FcntlLock, 1, EINVAL,
+       "-1 13 | " + e +
+           "fcntl() failed to establish a file lock - file locks are not "
+           "supported in the path specified for the index cache." +
+           failed("locking", "Invalid argument")},
+      {"", SysOp::FcntlLock, 1, EAGAIN,
+       "-1 12 | " + e + "fcntl ()failed to establish a file lock. File [" + scratch + "]" +
+           failed("locking", "Resource temporarily unavailable")},
       {"", SysOp::FcntlLock, 1, ENOLCK,
-       "-1 12 | " + e + "Unknown fcntl error [37] returned while checking for file locking capabilities." +
+       "-1 12 | " + e +
+           "Unknown fcntl error [37] returned while checking for file locking capabilities." +
            failed("locking", "No locks available")},
       {"", SysOp::FcntlLock, 2, EBADF, "0 0 | " + d + "fcntl failed to release a file lock"},
       {"", SysOp::Fstat, before(SysOp::Fstat, SysOp::Fchown), ENOENT,
@@ -181,36 +218,49 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
       {"", SysOp::Fstat, before(SysOp::Fstat, SysOp::Fchown), EIO,
        "-1 15 | " + e + "stat() for " + scratch + " failed | " + e + "Error [5] " + chown},
       {"", SysOp::Fchown, 1, EPERM,
-       "-1 15 | " + e + "Error [1] returned while checking for file chown capabilities by stetting GUID [" +
-           std::to_string(getegid()) + "] and UID [" + std::to_string(geteuid()) + "] for [" + scratch + "]."},
-      {"", SysOp::Fchmod, 1, EPERM, "-1 14 | " + e + "Error [1] returned while checking for file chmod capabilities."},
-      {"", SysOp::Unlink, 1, EBUSY, "-1 10 | " + d + "Failed to remove [" + scratch + "], errno [16]" +
-                                        failed("removing", "Device or resource busy")},
+       "-1 15 | " + e +
+           "Error [1] returned while checking for file chown capabilities by stetting GUID [" +
+           std::to_string(getegid()) + "] and UID [" + std::to_string(geteuid()) + "] for [" +
+           scratch + "]."},
+      {"", SysOp::Fchmod, 1, EPERM,
+       "-1 14 | " + e + "Error [1] returned while checking for file chmod capabilities."},
+      {"", SysOp::Unlink, 1, EBUSY,
+       "-1 10 | " + d + "Failed to remove [" + scratch + "], errno [16]" +
+           failed("removing", "Device or resource busy")},
       {"", SysOp::Stat, lastStat, EIO,
-       "-1 6 | " + e + "Index cache label [" + label + "] could not be examined: stat() failed: [Input/output error]"},
+       "-1 6 | " + e + "Index cache label [" + label +
+           "] could not be examined: stat() failed: [Input/output error]"},
       {"", SysOp::Open, lastOpen, EACCES,
-       "-1 10 | " + d + "fopen failed to open the existing ICL file for writing. ICL file: [" + label + "]  | " + e +
-           "Index cache label [" + label + "] could not be opened for update: open() failed: [Permission denied]"},
+       "-1 10 | " + d + "fopen failed to open the existing ICL file for writing. ICL file: [" +
+           label + "]  | " + e + "Index cache label [" + label +
+           "] could not be opened for update: open() failed: [Permission denied]"},
       {dir.file("odd"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | " + d + "fopen failed to open the existing ICL file for writing. ICL file: [" + dir.file("odd/icl_label.txt") +
-           "]  | " + e + "Index cache label [" + dir.file("odd/icl_label.txt") + "] is not a regular file."},
+       "-1 10 | " + d + "fopen failed to open the existing ICL file for writing. ICL file: [" +
+           dir.file("odd/icl_label.txt") + "]  | " + e + "Index cache label [" +
+           dir.file("odd/icl_label.txt") + "] is not a regular file."},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
-       "-1 7 | " + e + "Index cache label [" + dir.file("big/icl_label.txt") + "] is larger than the [65000] bytes a label "
-       "may hold ([65001] bytes), so it can be neither read nor updated."},
+       "-1 7 | " + e + "Index cache label [" + dir.file("big/icl_label.txt") +
+           "] is larger than the [65000] bytes a label "
+           "may hold ([65001] bytes), so it can be neither read nor updated."},
   };
   for (const auto& c : cases) {
     FaultInjector faults;
     faults.failNth(c.nth, c.err, c.persistent, {c.op});
-    EXPECT_EQ(probe(c.location.empty() ? dir.path() : c.location), c.report) << sysOpName(c.op) << " #" << c.nth;
+    EXPECT_EQ(probe(c.location.empty() ? dir.path() : c.location), c.report)
+        << sysOpName(c.op) << " #" << c.nth;
     const Lines left = scratchFiles(dir.path());
-    EXPECT_EQ(left.size(), c.op == SysOp::Unlink ? 1u : 0u) << "a failed check removes its scratch file";
+    EXPECT_EQ(left.size(), c.op == SysOp::Unlink ? 1u : 0u)
+        << "a failed check removes its scratch file";
     struct stat st;  // only the removal was refused: the scratch file got its new mode
-    for (const std::string& file : left) EXPECT_EQ(stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0777u);
+    for (const std::string& file : left)
+      EXPECT_EQ(stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0777u);
     for (const std::string& file : left) std::filesystem::remove(file);
   }
   EXPECT_EQ(readFile(label), "INDEXCACHEPOOLID = 3\n");
-  EXPECT_EQ(probe(""), "-1 4 | E ICLController::DoesPathExist: Received an empty path string as an iclLocation. | " + e +
-                           "Failed to determine if path exists.");
+  EXPECT_EQ(
+      probe(""),
+      "-1 4 | E ICLController::DoesPathExist: Received an empty path string as an iclLocation. | " +
+          e + "Failed to determine if path exists.");
 }
 
 // Holds a write lock on `path` from a child process until it is killed.
@@ -232,15 +282,18 @@ pid_t lockInChild(const std::string& path) {
   return holding ? child : -1;
 }
 
-std::string fingerprint(const std::string& path) {  // type, mode, owner, links, size, time: whatever a touch changes
+std::string fingerprint(
+    const std::string& path) {  // type, mode, owner, links, size, time: whatever a touch changes
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return "gone";
-  return std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + " " + std::to_string(st.st_nlink) + " " +
-         std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+  return std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + " " +
+         std::to_string(st.st_nlink) + " " + std::to_string(st.st_size) + " " +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
 TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
-  // The name older versions used, in a directory anyone may write: a link, a FIFO, another user's file.
+  // The name older versions used, in a directory anyone may write: a link, a FIFO, another user's
+  // file.
   for (int plant = 0; plant < 5; ++plant) {
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
@@ -248,7 +301,8 @@ TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
     writeFile(victim, "precious\n", 0640);
     pid_t holder = 0;
     if (plant == 4) {
-      if (geteuid() != 0) GTEST_SKIP() << "only root can plant a file of another user (nobody, 65534)";
+      if (geteuid() != 0)
+        GTEST_SKIP() << "only root can plant a file of another user (nobody, 65534)";
       writeFile(scratch, "another user's check\n", 0600);
       ASSERT_EQ(chown(scratch.c_str(), 65534, 65534), 0);
       ASSERT_GT(holder = lockInChild(scratch), 0);
@@ -257,9 +311,11 @@ TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
               : plant == 1 ? link(victim.c_str(), scratch.c_str())
               : plant == 2 ? symlink(dir.file("never").c_str(), scratch.c_str())
               : plant == 3 ? mkfifo(scratch.c_str(), 0666)
-                           : 0, 0);
+                           : 0,
+              0);
     const std::string before = fingerprint(scratch) + fingerprint(victim);
-    EXPECT_EQ(probe(dir.path()), "0 0") << plant;  // on a file of its own, without waiting for the lock
+    EXPECT_EQ(probe(dir.path()), "0 0")
+        << plant;  // on a file of its own, without waiting for the lock
     EXPECT_EQ(fingerprint(scratch) + fingerprint(victim), before) << plant;
     EXPECT_EQ(readFile(victim) + (plant == 4 ? readFile(scratch) : ""),
               plant == 4 ? "precious\nanother user's check\n" : "precious\n");

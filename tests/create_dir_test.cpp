@@ -2,12 +2,11 @@
 // canonical forms themselves are a fuzz property).
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "FaultInjector.h"
 #include "ICLRoutines.h"
@@ -24,7 +23,8 @@ std::string create(const std::string& path) {  // the result, the path as left, 
   LogCapture log;
   ICLController controller("hostA", "/");
   std::vector<char> buffer(path.c_str(), path.c_str() + path.size() + 1);
-  std::string out = std::to_string(controller.CreateDirRecursive(buffer.data())) + " " + buffer.data();
+  std::string out =
+      std::to_string(controller.CreateDirRecursive(buffer.data())) + " " + buffer.data();
   for (const std::string& line : log.lines()) out += " | " + line.substr(line.find(": ") + 2);
   return out;
 }
@@ -36,14 +36,20 @@ TEST(CreateDirRecursive, CreatesMissingParentsFirstAndLeavesTheCanonicalForm) {
   const std::string d = dir.path(), made = " | Creating directory [" + d;
   std::string backslashed = d + "\\b\\.\\c\\\\d\\";
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  EXPECT_EQ(create(backslashed), "0 " + d + "/b/c/d/" + made + "/b]" + made + "/b/c]" + made + "/b/c/d]");
+  EXPECT_EQ(create(backslashed),
+            "0 " + d + "/b/c/d/" + made + "/b]" + made + "/b/c]" + made + "/b/c/d]");
   EXPECT_TRUE(std::filesystem::is_directory(d + "/b/c/d"));
-  EXPECT_EQ(create(d + "/b/c") + create(d + "/file") + create("/"), "0 " + d + "/b/c0 " + d + "/file0 /");
-  EXPECT_EQ(create("rel/a"), "-1 rel/a | Path [rel/a] must be absolute | The destination path must start from slash.");
-  EXPECT_EQ(create(d + "/file/sub"), "-1 " + d + "/file/sub | Failed to stat directory [" + d + "/file/sub]:\n[Not a directory]");
+  EXPECT_EQ(create(d + "/b/c") + create(d + "/file") + create("/"),
+            "0 " + d + "/b/c0 " + d + "/file0 /");
+  EXPECT_EQ(
+      create("rel/a"),
+      "-1 rel/a | Path [rel/a] must be absolute | The destination path must start from slash.");
+  EXPECT_EQ(create(d + "/file/sub"), "-1 " + d + "/file/sub | Failed to stat directory [" + d +
+                                         "/file/sub]:\n[Not a directory]");
   FaultInjector faults;
   faults.failNth(2, EACCES, false, {SysOp::Mkdir});
-  EXPECT_EQ(create(d + "/m/n/o"), "-1 " + d + "/m/n/o" + made + "/m]" + made + "/m/n] | Failed to create directory [" + d +
+  EXPECT_EQ(create(d + "/m/n/o"), "-1 " + d + "/m/n/o" + made + "/m]" + made +
+                                      "/m/n] | Failed to create directory [" + d +
                                       "/m/n]:\n[Permission denied]");
   // Another host makes the name between our stat and our mkdir: a directory will do.
   sys::calls().mkdir = [](const char* path, mode_t mode) {
@@ -52,14 +58,16 @@ TEST(CreateDirRecursive, CreatesMissingParentsFirstAndLeavesTheCanonicalForm) {
   };
   EXPECT_EQ(create(d + "/r"), "0 " + d + "/r" + made + "/r]");
   gRivalMakesAFile = true;
-  EXPECT_EQ(create(d + "/f"), "-1 " + d + "/f" + made + "/f] | Failed to create directory [" + d + "/f]:\n[File exists]");
+  EXPECT_EQ(create(d + "/f"), "-1 " + d + "/f" + made + "/f] | Failed to create directory [" + d +
+                                  "/f]:\n[File exists]");
   sys::calls() = sys::realCalls();
   LogCapture log;
   ICLController controller("hostA", "/");
   EXPECT_EQ(controller.CreateDirRecursive(nullptr), -1);
   EXPECT_EQ(controller.fixPath(nullptr), 0x23000180);
-  EXPECT_EQ(log.errors(), (std::vector<std::string>{"E ICLController::CreateDirRecursive: The directory path is empty.",
-                                                    "E fixPath: Path [(null)] must be absolute"}));
+  EXPECT_EQ(log.errors(), (std::vector<std::string>{
+                              "E ICLController::CreateDirRecursive: The directory path is empty.",
+                              "E fixPath: Path [(null)] must be absolute"}));
 }
 
 }  // namespace

@@ -5,14 +5,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <gtest/gtest.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 #include "FaultInjector.h"
 #include "ICLToolSupport.h"
@@ -50,46 +49,61 @@ class GapLog {
 
  private:
   static void add(const char* path, const char* call, int error, void* self) {
-    static_cast<GapLog*>(self)->gaps.push_back(std::string(path) + " " + call + " " + std::to_string(error));
+    static_cast<GapLog*>(self)->gaps.push_back(std::string(path) + " " + call + " " +
+                                               std::to_string(error));
   }
 };
 
 TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   TempDir dir;
   const std::string c = dir.file("cache");
-  for (const char* d : {"real", "cache", "cache/ZU_Index", "cache/ZU_Index/sub", "cache/ZU_FcsIndex",
-                        "cache/CatalogServer", "cache/ZU_SIDB", "cache/other"}) {
+  for (const char* d :
+       {"real", "cache", "cache/ZU_Index", "cache/ZU_Index/sub", "cache/ZU_FcsIndex",
+        "cache/CatalogServer", "cache/ZU_SIDB", "cache/other"}) {
     makeDir(dir.file(d));
   }
-  const std::pair<const char*, off_t> files[] = {
-      {"real/f", 3000}, {"big", 50 << 20}, {"cache/ZU_Index/zero", 0}, {"cache/ZU_Index/sub/k1023", 1023},
-      {"cache/ZU_Index/sub/k1024", 1024}, {"cache/ZU_FcsIndex/k5120", 5120}, {"cache/ZU_Opt1", 5000},
-      {"cache/ZU_SIDB/k10241", 10241}, {"cache/other/f", 9000}};
+  const std::pair<const char*, off_t> files[] = {{"real/f", 3000},
+                                                 {"big", 50 << 20},
+                                                 {"cache/ZU_Index/zero", 0},
+                                                 {"cache/ZU_Index/sub/k1023", 1023},
+                                                 {"cache/ZU_Index/sub/k1024", 1024},
+                                                 {"cache/ZU_FcsIndex/k5120", 5120},
+                                                 {"cache/ZU_Opt1", 5000},
+                                                 {"cache/ZU_SIDB/k10241", 10241},
+                                                 {"cache/other/f", 9000}};
   for (const auto& f : files) sizedFile(dir.file(f.first), f.second);
-  ASSERT_EQ(symlink(dir.file("big").c_str(), (c + "/ZU_Index/link").c_str()) + mkfifo((c + "/ZU_Index/fifo").c_str(), 0644) +
+  ASSERT_EQ(symlink(dir.file("big").c_str(), (c + "/ZU_Index/link").c_str()) +
+                mkfifo((c + "/ZU_Index/fifo").c_str(), 0644) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_Index/dirlink").c_str()) +
-                symlink(dir.file("real").c_str(), (c + "/ZU_SnapMetadata").c_str()), 0);  // the last one counts
+                symlink(dir.file("real").c_str(), (c + "/ZU_SnapMetadata").c_str()),
+            0);               // the last one counts
   EXPECT_EQ(runInChild([&] {  // the setting, read once, at the first sum
               ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 7);
               auto detailed = [&c](bool sum) {
                 LogCapture detail;
-                (void)(sum ? getIndexCacheDiskUsageKB(c.c_str()) : getDiskUsage((c + "/ZU_SIDB").c_str()));
+                (void)(sum ? getIndexCacheDiskUsageKB(c.c_str())
+                           : getDiskUsage((c + "/ZU_SIDB").c_str()));
                 const Lines lines = detail.lines();
-                return std::count(lines.begin(), lines.end(), "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
+                return std::count(lines.begin(), lines.end(),
+                                  "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
               };
               const long beforeAnySum = detailed(false), first = detailed(true);
               ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);
-              return beforeAnySum == 0 && first == 1 && detailed(true) == 1 && detailed(false) == 1 ? 0 : 1;
-            }), 0);
+              return beforeAnySum == 0 && first == 1 && detailed(true) == 1 && detailed(false) == 1
+                         ? 0
+                         : 1;
+            }),
+            0);
   std::string backslashed = c;
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
   for (const std::string& location : {c, c + "/", backslashed}) {
     LogCapture log;
     GapLog left;
     EXPECT_EQ(getIndexCacheDiskUsageKB(location.c_str()), 1 + 1 + 2 + 6 + 3 + 11);
-    EXPECT_EQ(log.lines(), (Lines{noHandle(c + "/ZU_Opt1"), openFailed(c + "/ZU_Opt1", "Not a directory"),
-                                  "D getIndexCacheDiskUsageKB: Finished processing of the path [" + location +
-                                      "]: returning size [24] KB."}));
+    EXPECT_EQ(log.lines(),
+              (Lines{noHandle(c + "/ZU_Opt1"), openFailed(c + "/ZU_Opt1", "Not a directory"),
+                     "D getIndexCacheDiskUsageKB: Finished processing of the path [" + location +
+                         "]: returning size [24] KB."}));
     EXPECT_EQ(left.gaps, Lines{c + "/ZU_Opt1 openat 20"});
   }
   const std::string tooLong(256, 'd'), file = dir.file("big");
@@ -98,8 +112,9 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
     FaultInjector calls;
     EXPECT_EQ(getIndexCacheDiskUsageKB(path), -1);
     EXPECT_EQ(calls.calls(SysOp::Access) + calls.calls(SysOp::Openat), 0) << "nothing looked for";
-    EXPECT_EQ(log.lines().back(), "D getIndexCacheDiskUsageKB: Path [" + std::string(path ? path : "NULL") +
-                                      (path == file.c_str() ? "] does not exist" : "] does not exist: check failure"));
+    EXPECT_EQ(log.lines().back(),
+              "D getIndexCacheDiskUsageKB: Path [" + std::string(path ? path : "NULL") +
+                  (path == file.c_str() ? "] does not exist" : "] does not exist: check failure"));
   }
   LogCapture log;
   EXPECT_EQ(getDiskUsage(nullptr), -1);
@@ -113,13 +128,16 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
 long long gKb, gFiles, gDirs;  // an independent count
 long long nftwCount(const std::string& top) {
   gKb = gFiles = gDirs = 0;
-  EXPECT_EQ(nftw(top.c_str(),
-                 [](const char*, const struct stat* st, int type, struct FTW*) {
-                   gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
-                   gFiles += type == FTW_F && S_ISREG(st->st_mode);
-                   gDirs += type == FTW_D;
-                   return 0;
-                 }, 16, FTW_PHYS), 0);
+  EXPECT_EQ(nftw(
+                top.c_str(),
+                [](const char*, const struct stat* st, int type, struct FTW*) {
+                  gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
+                  gFiles += type == FTW_F && S_ISREG(st->st_mode);
+                  gDirs += type == FTW_D;
+                  return 0;
+                },
+                16, FTW_PHYS),
+            0);
   return gKb;
 }
 
@@ -134,7 +152,8 @@ std::string chain(const TempDir& dir, bool wide) {
     sizedFile(level + "/s/g", i);
     for (int k = 1; k <= 5; ++k) sizedFile(level + "/f" + std::to_string(k), i * 1000 + k * 10);
     EXPECT_EQ(symlink("f1", (level + "/lf").c_str()) + symlink("s", (level + "/ld").c_str()) +
-                  mkfifo((level + "/p").c_str(), 0644), 0);
+                  mkfifo((level + "/p").c_str(), 0644),
+              0);
     for (int w = 0; wide && i == 3 && w < 2000; ++w) {
       const std::string name = level + "/" + std::string(40, 'w') + std::to_string(w);
       if (w % 150 == 0) makeDir(name);
@@ -158,11 +177,14 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
     EXPECT_EQ(calls.calls(SysOp::Openat) + calls.calls(SysOp::Close), 2 * gDirs);
   }
   static int reports;  // a walk of over 100 ms reports its progress as it goes, not only at its end
-  ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; }, nullptr);
-  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {  // slow, entries of unknown type
+  ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; },
+                                 nullptr);
+  sys::calls().getdents64 = [](int fd, void* buffer,
+                               size_t size) {  // slow, entries of unknown type
     usleep(5000);
     const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
-    for (char* at = static_cast<char*>(buffer); at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
+    for (char* at = static_cast<char*>(buffer);
+         at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
          at += reinterpret_cast<dirent64*>(at)->d_reclen) {
       reinterpret_cast<dirent64*>(at)->d_type = DT_UNKNOWN;
     }
@@ -177,11 +199,15 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 64), expected);
   const Lines unbounded = log.lines();
   EXPECT_EQ(std::count_if(unbounded.begin(), unbounded.end(),
-                          [](const std::string& l) { return l.find("] KB from folder [s]") != std::string::npos; }), 12);
+                          [](const std::string& l) {
+                            return l.find("] KB from folder [s]") != std::string::npos;
+                          }),
+            12);
   sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
     static int parents;  // every other ".." leads elsewhere, as for a directory moved meanwhile
     const bool elsewhere = strcmp(name, "..") == 0 && ++parents % 2 == 0;
-    const int fd = sys::realCalls().openat(elsewhere ? AT_FDCWD : dirFd, elsewhere ? "/" : name, flags, mode);
+    const int fd =
+        sys::realCalls().openat(elsewhere ? AT_FDCWD : dirFd, elsewhere ? "/" : name, flags, mode);
     gPeak = std::max(gPeak, gLive += fd >= 0);
     return fd;
   };
@@ -191,7 +217,8 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   EXPECT_EQ(gPeak * 100 + gLive, 400) << "at most 4 held, none left";
   const Lines all = log.lines();
   EXPECT_EQ(Lines(all.begin() + unbounded.size(), all.end()), unbounded);
-  // An evicted a10 that cannot be opened again (EIO), or is another directory by then (0), is left out.
+  // An evicted a10 that cannot be opened again (EIO), or is another directory by then (0), is left
+  // out.
   std::string a10 = top;
   for (int i = 1; i <= 10; ++i) a10 += "/a" + std::to_string(i);
   const long long withoutA10 = expected - nftwCount(a10);
@@ -212,10 +239,12 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
     EXPECT_EQ(idxcache::measureDirectory(top.c_str(), false, 4), withoutA10);
     sys::calls() = sys::realCalls();
     EXPECT_EQ(left.gaps, Lines{a10 + " openat " + std::to_string(err)});
-    EXPECT_EQ(lost.errors(), (Lines{noHandle(a10), err != 0 ? "E getDiskUsage: Failed to open the directory [" + a10 +
-                                                                  "] again (openat):\n[Input/output error]"
-                                                            : "E getDiskUsage: The directory [" + a10 +
-                                                                  "] was moved or replaced during the walk; it adds nothing."}));
+    EXPECT_EQ(lost.errors(),
+              (Lines{noHandle(a10),
+                     err != 0 ? "E getDiskUsage: Failed to open the directory [" + a10 +
+                                    "] again (openat):\n[Input/output error]"
+                              : "E getDiskUsage: The directory [" + a10 +
+                                    "] was moved or replaced during the walk; it adds nothing."}));
   }
   struct rlimit saved, limit;  // the bound: a quarter of the open-file limit, within [4, 64]
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -243,14 +272,37 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   sizedFile(top + "/f", 5000);  // 5
   makeDir(top + "/s");
   sizedFile(top + "/s/g\n\x1b\\", 1);  // 1; a name from disk is shown escaped, never forging a line
-  const std::string sNotListed = "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
+  const std::string sNotListed =
+      "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
   // Each part left out is told to the gap callback as "path call errno"; a removal is no gap.
-  const struct { SysOp op; long nth; int err; long long total; Lines errors; Lines gaps; } cases[] = {
-      {SysOp::Fstatat, 1, EIO, 0, {"E getDiskUsage: Failed to stat [" + top + "/f" + eio, "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio},
+  const struct {
+    SysOp op;
+    long nth;
+    int err;
+    long long total;
+    Lines errors;
+    Lines gaps;
+  } cases[] = {
+      {SysOp::Fstatat,
+       1,
+       EIO,
+       0,
+       {"E getDiskUsage: Failed to stat [" + top + "/f" + eio,
+        "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio},
        {top + "/f fstatat 5", top + "/s/g\\n\\x1b\\\\ fstatat 5"}},
       {SysOp::Fstatat, 1, ENOENT, 0, {}, {}},  // removed meanwhile: Debug lines only
-      {SysOp::Openat, 2, EACCES, 5, {openFailed(top + "/s", "Permission denied"), noHandle(top + "/s")}, {top + "/s openat 13"}},
-      {SysOp::Openat, 1, EACCES, -1, {openFailed(top, "Permission denied"), noHandle(top)}, {top + " openat 13"}},
+      {SysOp::Openat,
+       2,
+       EACCES,
+       5,
+       {openFailed(top + "/s", "Permission denied"), noHandle(top + "/s")},
+       {top + "/s openat 13"}},
+      {SysOp::Openat,
+       1,
+       EACCES,
+       -1,
+       {openFailed(top, "Permission denied"), noHandle(top)},
+       {top + " openat 13"}},
       {SysOp::Openat, 2, ENOENT, 5, {}, {}},
       {SysOp::Getdents64, 2, EIO, 5, {sNotListed}, {top + "/s getdents64 5"}},
       {SysOp::Openat, 1, EINTR, 6, {}, {}},
@@ -273,19 +325,27 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   // For real, as a user who may not read "s", nor search an index cache "c".
   makeDir(dir.file("c"), 0644);
   ASSERT_EQ(chmod(dir.path().c_str(), 0755) + chmod((top + "/s").c_str(), 0), 0);
-  EXPECT_EQ(runInChild([&] {
-              LogCapture log;
-              GapLog left;
-              if (getDiskUsage(top.c_str()) != 5 || left.gaps != Lines{top + "/s openat 13"}) return 1;
-              if (log.errors() != Lines{noHandle(top + "/s"), openFailed(top + "/s", "Permission denied")}) return 2;
-              if (getIndexCacheDiskUsageKB(dir.file("c").c_str()) != 0 || left.gaps.size() != 7) return 3;
-              const std::string index = dir.file("c/ZU_Index");
-              return left.gaps[1] == index + " access 13" &&
-                             log.errors()[2] == "E getIndexCacheDiskUsageKB: Cannot tell whether [" + index +
-                                                    "] exists (access):\n[Permission denied]"
-                         ? 0
-                         : 4;
-            }, true), 0);
+  EXPECT_EQ(runInChild(
+                [&] {
+                  LogCapture log;
+                  GapLog left;
+                  if (getDiskUsage(top.c_str()) != 5 || left.gaps != Lines{top + "/s openat 13"})
+                    return 1;
+                  if (log.errors() !=
+                      Lines{noHandle(top + "/s"), openFailed(top + "/s", "Permission denied")})
+                    return 2;
+                  if (getIndexCacheDiskUsageKB(dir.file("c").c_str()) != 0 || left.gaps.size() != 7)
+                    return 3;
+                  const std::string index = dir.file("c/ZU_Index");
+                  return left.gaps[1] == index + " access 13" &&
+                                 log.errors()[2] ==
+                                     "E getIndexCacheDiskUsageKB: Cannot tell whether [" + index +
+                                         "] exists (access):\n[Permission denied]"
+                             ? 0
+                             : 4;
+                },
+                true),
+            0);
   ASSERT_EQ(chmod((top + "/s").c_str(), 0755), 0);
   // A sink that throws at an Error line of "s": a ZuException or int is
   // caught by the directory that was walking "s", whose result is -1.

@@ -1,8 +1,7 @@
 // The host services stand-in: log lines, platform information and settings.
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "LogCapture.h"
 #include "ZUPlatformInfo.h"
@@ -16,7 +15,8 @@ TEST(EvEvent, HandsFormattedLinesToTheSinkCutToTheirLimit) {
   LogCapture log;
   EXPECT_EQ(event.Debug("f", "value [%d] name [%s]", 42, "x"), 19);
   EXPECT_EQ(event.Error("h", "[%s]", huge.c_str()), EV_MAX_MESSAGE);
-  EXPECT_EQ(log.lines(), (std::vector<std::string>{"D f: value [42] name [x]", "E h: [" + huge.substr(0, EV_MAX_MESSAGE - 1)}));
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"D f: value [42] name [x]",
+                                                   "E h: [" + huge.substr(0, EV_MAX_MESSAGE - 1)}));
 }
 
 TEST(PlatformInfo, NamesTheHostAndAnswersOnlyForSettingsThatAreSet) {
@@ -30,12 +30,15 @@ TEST(PlatformInfo, NamesTheHostAndAnswersOnlyForSettingsThatAreSet) {
   EXPECT_STREQ(small, "ab");
   EXPECT_EQ(info.getClientHostName("", small, sizeof small), -1);
   EXPECT_STREQ(small, "");
-  EXPECT_EQ(info.getClientHostName("abc", small, 0) + info.getClientHostName(nullptr, small, 3), -2);
+  EXPECT_EQ(info.getClientHostName("abc", small, 0) + info.getClientHostName(nullptr, small, 3),
+            -2);
   int value = 0;
   ZUPlatformInfo::setRegInt("~Keeper", "a", 3);
   ZUPlatformInfo::setRegInt("~Keeper", "b", 4);
   EXPECT_NE(info.getRegInt("~Keeper", "a", &value), 0);
-  EXPECT_EQ(info.getRegInt("~Other", "a", &value) + info.getRegInt("~Keeper", nullptr, &value) + value, 3);
+  EXPECT_EQ(
+      info.getRegInt("~Other", "a", &value) + info.getRegInt("~Keeper", nullptr, &value) + value,
+      3);
   ZUPlatformInfo::clearRegInt("~Keeper", "a");
   ZUPlatformInfo::clearRegInt("~Keeper", nullptr);  // neither one setting nor all
   EXPECT_EQ(info.getRegInt("~Keeper", "a", &value), 0);

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
 #include <string.h>
@@ -15,16 +16,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <regex>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "FaultInjector.h"
 #include "ICLRoutines.h"
@@ -63,7 +62,8 @@ std::vector<SysOp> traceOfOneChange(bool add) {
 
 // A writer's own temporary file, with its unique part as "<writer>".
 std::string withWriterHidden(std::string line) {
-  return std::regex_replace(line, std::regex("\\.tmp-[0-9a-fn]+-[0-9]+-[0-9]+\\]"), ".tmp-<writer>]");
+  return std::regex_replace(line, std::regex("\\.tmp-[0-9a-fn]+-[0-9]+-[0-9]+\\]"),
+                            ".tmp-<writer>]");
 }
 
 // The next writer finds everything in order and no temporary file is left:
@@ -88,20 +88,26 @@ TEST(LabelFaults, AnErrorAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
     const std::string& to = add ? kNew : kOld;
     const size_t renameAt = std::find(trace.begin(), trace.end(), SysOp::Rename) - trace.begin();
     // The step an Error line names for a failed call, before and after the rename.
-    const std::map<SysOp, std::string> before = {
-        {SysOp::Open, "creating"}, {SysOp::Fstat, "examining"},
-        {SysOp::Fchmod, "setting the permissions of"}, {SysOp::Write, "writing"}, {SysOp::Fsync, "syncing"},
-        {SysOp::Close, "closing"}, {SysOp::Rename, "renaming"}};
-    const std::map<SysOp, std::string> after = {
-        {SysOp::Open, "opening the directory"}, {SysOp::Fsync, "syncing the directory"}, {SysOp::Close, "closing the directory"}};
+    const std::map<SysOp, std::string> before = {{SysOp::Open, "creating"},
+                                                 {SysOp::Fstat, "examining"},
+                                                 {SysOp::Fchmod, "setting the permissions of"},
+                                                 {SysOp::Write, "writing"},
+                                                 {SysOp::Fsync, "syncing"},
+                                                 {SysOp::Close, "closing"},
+                                                 {SysOp::Rename, "renaming"}};
+    const std::map<SysOp, std::string> after = {{SysOp::Open, "opening the directory"},
+                                                {SysOp::Fsync, "syncing the directory"},
+                                                {SysOp::Close, "closing the directory"}};
     for (size_t at = 0; at < trace.size(); ++at) {
       const long nth = std::count(trace.begin(), trace.begin() + at + 1, trace[at]);
       for (int err : {EIO, ENOSPC}) {
         for (bool persistent : {false, true}) {
-          SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(trace[at]) + " #" + std::to_string(nth) + " " + strerror(err) +
+          SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(trace[at]) + " #" +
+                       std::to_string(nth) + " " + strerror(err) +
                        (persistent ? ", persistent" : ", once"));
           TempDir dir;
-          const std::string label = dir.file("icl_label.txt"), e = "E ICLController::UpdateICLInternal(): ";
+          const std::string label = dir.file("icl_label.txt"),
+                            e = "E ICLController::UpdateICLInternal(): ";
           writeFile(label, from, 0604);  // a rewrite keeps the mode
           ICLController controller("hostA", dir.path().c_str());
           LogCapture log;
@@ -114,30 +120,39 @@ TEST(LabelFaults, AnErrorAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
           struct stat st;
           EXPECT_EQ(readFile(label), result == 0 || at > renameAt ? to : from);
           EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
-          if (controller.GetICLError() == ICL_ERROR_FILE_READ) {  // the label, or its directory, unreadable
-            EXPECT_TRUE(log.errors()[0].rfind("E ZUPITextFileOpen::reloadFile: ", 0) == 0 ||
-                        log.errors()[0].rfind("E ICLController::DoesPathExist: Could not examine the index cache directory [", 0) == 0)
+          if (controller.GetICLError() ==
+              ICL_ERROR_FILE_READ) {  // the label, or its directory, unreadable
+            EXPECT_TRUE(
+                log.errors()[0].rfind("E ZUPITextFileOpen::reloadFile: ", 0) == 0 ||
+                log.errors()[0].rfind(
+                    "E ICLController::DoesPathExist: Could not examine the index cache directory [",
+                    0) == 0)
                 << log.errors()[0];
           }
           EXPECT_TRUE(result == 0 || !log.errors().empty());
           const std::string why = " failed: [" + std::string(strerror(err)) + "]";
           Lines expected;
           if (result != 0 && at > renameAt) {
-            expected.push_back(e + "Index cache label [" + label + "] was replaced, but " + after.at(trace[at]) + " [" +
-                               dir.path() + "/]" + why + ". The change may not survive a power failure.");
+            expected.push_back(e + "Index cache label [" + label + "] was replaced, but " +
+                               after.at(trace[at]) + " [" + dir.path() + "/]" + why +
+                               ". The change may not survive a power failure.");
           } else if (controller.GetICLError() == ICL_ERROR_FILE_WRITE) {
             const std::string step = before.at(trace[at]);
-            if (step == "closing") expected.push_back(e + "Unable to close the index cache label file!");
+            if (step == "closing")
+              expected.push_back(e + "Unable to close the index cache label file!");
             if (trace[at] == SysOp::Open) {
               expected.push_back(e + "fopen() failed to open the file for updating. [" + label +
                                  "] Index cache label could not be updated.");
             }
-            expected.push_back(e + "Index cache label [" + label + "] left unchanged: " + step + " [" + label + ".tmp-<writer>]" + why);
+            expected.push_back(e + "Index cache label [" + label + "] left unchanged: " + step +
+                               " [" + label + ".tmp-<writer>]" + why);
           }
           Lines errors = log.errors();  // a new lock file's mode is a step of its own
           std::transform(errors.begin(), errors.end(), errors.begin(), withWriterHidden);
           errors.erase(std::remove_if(errors.begin(), errors.end(),
-                                      [](const std::string& l) { return l.find("the new lock file [") != std::string::npos; }),
+                                      [](const std::string& l) {
+                                        return l.find("the new lock file [") != std::string::npos;
+                                      }),
                        errors.end());
           EXPECT_EQ(expected.empty() ? expected : errors, expected);
           EXPECT_EQ(controller.GetICLError() == ICL_ERROR_FILE_WRITE, !expected.empty());
@@ -152,14 +167,16 @@ TEST(LabelCrash, AKillAtAnyCallLeavesTheOldOrTheNewLabel) {
   for (bool add : {true, false}) {
     const size_t calls = traceOfOneChange(add).size();
     for (size_t n = 1; n <= calls + 1; ++n) {
-      SCOPED_TRACE(std::string(add ? "add" : "remove") + ", killed before call " + std::to_string(n));
+      SCOPED_TRACE(std::string(add ? "add" : "remove") + ", killed before call " +
+                   std::to_string(n));
       TempDir dir;
       writeFile(dir.file("icl_label.txt"), add ? kOld : kNew);
       EXPECT_EQ(runInChild([&dir, n, add] {
                   FaultInjector faults;
                   faults.killAtNth(static_cast<long>(n));
                   return change(dir, add);
-                }), n <= calls ? -1 : 0);
+                }),
+                n <= calls ? -1 : 0);
       const std::string label = readFile(dir.file("icl_label.txt"));
       EXPECT_TRUE(label == kOld || label == kNew) << label;
       expectRecovered(dir, true);
@@ -175,14 +192,16 @@ int user(const TempDir& dir, int32_t accessPath) {
   ICLData found;
   while (accessPath == 0) {
     if (controller.ReadDataFromICL() != 0 || controller.GetICLData(found) != 0) return 5;
-    if (found.indexCachePoolID != 3 || found.indexCacheID != 7 || found.timeStampMarker != 77) return 6;
+    if (found.indexCachePoolID != 3 || found.indexCacheID != 7 || found.timeStampMarker != 77)
+      return 6;
     if (fileExists(dir.file("stop"))) return 0;
   }
   for (int round = 0;; ++round) {
     controller.SetICLData(ICLData{3, 7, 77, accessPath});
     if ((accessPath % 2 != 0 ? controller.CheckICL() : controller.UpdateICL(false)) != 0) return 1;
     if (round == 40) return 0;
-    if (controller.InternalReadDataFromICL(found) != 0 || found.accessPathID != accessPath) return 2;
+    if (controller.InternalReadDataFromICL(found) != 0 || found.accessPathID != accessPath)
+      return 2;
     if (controller.RemoveAccessPathIDfromICL() != 0) return 3;
     if (controller.InternalReadDataFromICL(found) != 0 || found.accessPathID != 0) return 4;
   }
@@ -194,7 +213,8 @@ TEST(LabelConcurrency, ManyWritersAndReadersAtOnceLoseNoUpdate) {
     writeFile(dir.file("icl_label.txt"), kOld);
     LogCapture log;
     std::vector<int> outcomes(10, -1);
-    std::vector<pid_t> children;  // forked while this is the only thread: a fork beside others may deadlock
+    std::vector<pid_t>
+        children;  // forked while this is the only thread: a fork beside others may deadlock
     std::vector<std::thread> threads;
     for (int i = 0; i < 10; ++i) {
       const int32_t accessPath = i < 8 ? 101 + i : 0;
@@ -212,9 +232,11 @@ TEST(LabelConcurrency, ManyWritersAndReadersAtOnceLoseNoUpdate) {
         outcomes[i] = WEXITSTATUS(status);
       }
     }
-    EXPECT_EQ(outcomes, std::vector<int>(10, 0)) << (processes ? "processes" : "threads of one process");
+    EXPECT_EQ(outcomes, std::vector<int>(10, 0))
+        << (processes ? "processes" : "threads of one process");
     std::string expected = kOld, label = readFile(dir.file("icl_label.txt"));
-    for (int id = 101; id < 109; ++id) expected += "USED_BY_ACCESSPATHID: " + std::to_string(id) + " #host\n";
+    for (int id = 101; id < 109; ++id)
+      expected += "USED_BY_ACCESSPATHID: " + std::to_string(id) + " #host\n";
     std::sort(label.begin() + kOld.size(), label.end());  // in whatever order they came
     std::sort(expected.begin() + kOld.size(), expected.end());
     EXPECT_EQ(label, expected);
@@ -229,8 +251,9 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file(name).c_str()), 0);
     LogCapture log;
     EXPECT_EQ(change(dir, true), name == "icl_label.lock" ? -1 : 0);
-    const Lines refused = {"E ICLController::UpdateICL: Could not take the index cache label lock [" + dir.file(name) +
-                           "]: [Too many levels of symbolic links]"};
+    const Lines refused = {
+        "E ICLController::UpdateICL: Could not take the index cache label lock [" + dir.file(name) +
+        "]: [Too many levels of symbolic links]"};
     EXPECT_EQ(log.errors(), name == "icl_label.lock" ? refused : Lines{});
     EXPECT_EQ(readFile(dir.file("victim")), "precious");
     ASSERT_EQ(unlink(dir.file("icl_label.lock").c_str()), 0);
@@ -248,8 +271,11 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
   controller.SetICLData(ICLData{3, 7, 77, 13});
   EXPECT_EQ(controller.UpdateICL(false), -1);
   EXPECT_EQ(controller.GetICLError(), ICL_ERROR_FILE_LOCK);
-  EXPECT_EQ(log.errors(), Lines{"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache "
-                                "label lock [" + dir.file("icl_label.lock") + "] held by another writer."});
+  EXPECT_EQ(
+      log.errors(),
+      Lines{"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache "
+            "label lock [" +
+            dir.file("icl_label.lock") + "] held by another writer."});
   close(held);
   // Interrupted calls are repeated; where locks are refused or there are no
   // open file description locks, the label is changed all the same.
@@ -277,7 +303,9 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     setLabelLockWaitLimit(std::chrono::milliseconds(100));
   }
   {  // a log sink that throws ends the operation, but nothing escapes the API
-    EvSetLogSink([](EvLogLevel, const char*, const char*, void*) { throw std::runtime_error("sink"); }, nullptr);
+    EvSetLogSink(
+        [](EvLogLevel, const char*, const char*, void*) { throw std::runtime_error("sink"); },
+        nullptr);
     ICLController thrown("hostA", dir.path().c_str());
     thrown.SetICLData(ICLData{3, 7, 77, 14});
     int results[2] = {1, 1};
@@ -303,27 +331,34 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
   }
-  // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who may write the
-  // directory but not open the lock file changes nothing, rather than change the label unlocked.
+  // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who
+  // may write the directory but not open the lock file changes nothing, rather than change the
+  // label unlocked.
   const mode_t umaskBefore = umask(077);
   for (auto modes : {std::pair<mode_t, mode_t>{0755, 0644}, {0775, 0664}, {0777, 0666}}) {
     TempDir fresh;
     struct stat st;
     ASSERT_EQ(chmod(fresh.path().c_str(), modes.first), 0);
     EXPECT_EQ(change(fresh, true), 0);
-    EXPECT_EQ(stat(fresh.file("icl_label.lock").c_str(), &st) == 0 ? st.st_mode & 07777 : 0, modes.second);
+    EXPECT_EQ(stat(fresh.file("icl_label.lock").c_str(), &st) == 0 ? st.st_mode & 07777 : 0,
+              modes.second);
   }
   umask(umaskBefore);
   writeFile(dir.file("icl_label.txt"), kOld, 0666);
   ASSERT_EQ(chmod(dir.path().c_str(), 0777) + chmod(dir.file("icl_label.lock").c_str(), 0444), 0);
-  EXPECT_EQ(runInChild([&dir] {
-              LogCapture quiet;
-              ICLController writer("hostA", dir.path().c_str());
-              return change(dir, true, &writer) == -1 && writer.GetICLError() == ICL_ERROR_FILE_LOCK ? 0 : 1;
-            }, true), 0);
+  EXPECT_EQ(runInChild(
+                [&dir] {
+                  LogCapture quiet;
+                  ICLController writer("hostA", dir.path().c_str());
+                  return change(dir, true, &writer) == -1 &&
+                                 writer.GetICLError() == ICL_ERROR_FILE_LOCK
+                             ? 0
+                             : 1;
+                },
+                true),
+            0);
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
 }
-
 
 // Another writer acts just before this writer's n-th lstat (the first is
 // its last check of its claim before the rename), or before every one.
@@ -352,7 +387,8 @@ pid_t goneProcess() {
 
 void writeOld(const std::string& path, const std::string& bytes, int minutesAgo) {
   writeFile(path, bytes);
-  const struct timeval then[2] = {{time(nullptr) - minutesAgo * 60, 0}, {time(nullptr) - minutesAgo * 60, 0}};
+  const struct timeval then[2] = {{time(nullptr) - minutesAgo * 60, 0},
+                                  {time(nullptr) - minutesAgo * 60, 0}};
   ASSERT_EQ(utimes(path.c_str(), then), 0);
 }
 
@@ -371,33 +407,110 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
     std::pair<SysOp, long> failing;                   // with EAGAIN (lock) or EIO, once
     int result;
     std::string label;
-    Lines lines;                  // Debug and Error lines expected, "<d>" for the directory
+    Lines lines;                          // Debug and Error lines expected, "<d>" for the directory
     std::vector<std::string> kept, gone;  // files of others after the change
   } races[] = {
-      {"label replaced after the load", nullptr, [](const TempDir& d) { replaceLabel(d, kOld + "USED_BY_ACCESSPATHID: 99 #other\n"); }, 1,
-       {}, 0, both, {"D ICLController::UpdateICLInternal(): Index cache label [<d>/icl_label.txt] was changed by another writer after it was loaded; this change was not written."}, {}, {}},
-      {"label replaced every time", nullptr, [](const TempDir& d) { replaceLabel(d, kOld + "# " + std::to_string(time(nullptr)) + "\n"); }, -1,
-       {}, -1, "", {"E ICLController::UpdateICL: The index cache label in [<d>] was not changed: another writer changed it, or took the writers' lock, each of the [4] times this change was about to be written."}, {}, {}},
-      {"lock taken over", nullptr, nullptr, 1, {SysOp::FcntlLock, 2}, 0, kNew,
-       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer before this change was written; it was not written."}, {}, {}},
-      {"claim taken over", nullptr, [](const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); }, 1,
-       {}, 0, kNew, {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer before this change was written; it was not written."}, {}, {}},
-      {"temporary files of others", [&dead](const TempDir& d) {
+      {"label replaced after the load",
+       nullptr,
+       [](const TempDir& d) { replaceLabel(d, kOld + "USED_BY_ACCESSPATHID: 99 #other\n"); },
+       1,
+       {},
+       0,
+       both,
+       {"D ICLController::UpdateICLInternal(): Index cache label [<d>/icl_label.txt] was changed "
+        "by another writer after it was loaded; this change was not written."},
+       {},
+       {}},
+      {"label replaced every time",
+       nullptr,
+       [](const TempDir& d) {
+         replaceLabel(d, kOld + "# " + std::to_string(time(nullptr)) + "\n");
+       },
+       -1,
+       {},
+       -1,
+       "",
+       {"E ICLController::UpdateICL: The index cache label in [<d>] was not changed: another "
+        "writer changed it, or took the writers' lock, each of the [4] times this change was about "
+        "to be written."},
+       {},
+       {}},
+      {"lock taken over",
+       nullptr,
+       nullptr,
+       1,
+       {SysOp::FcntlLock, 2},
+       0,
+       kNew,
+       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
+        "[<d>/icl_label.txt] was taken by another writer before this change was written; it was "
+        "not written."},
+       {},
+       {}},
+      {"claim taken over",
+       nullptr,
+       [](const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); },
+       1,
+       {},
+       0,
+       kNew,
+       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
+        "[<d>/icl_label.txt] was taken by another writer before this change was written; it was "
+        "not written."},
+       {},
+       {}},
+      {"temporary files of others",
+       [&dead](const TempDir& d) {
          writeFile(d.file("icl_label.txt.tmp"), "half");
          writeFile(d.file("icl_label.txt.tmp-otherhost-1-0"), "half");
          writeFile(d.file("icl_label.txt.tmp-" + dead + "-0"), "half");
          writeOld(d.file("icl_label.txt.tmp-otherhost-2-0"), "half", 16);
-       }, nullptr, 1, {}, 0, kNew,
-       {"D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-" + dead + "-0] left by an interrupted writer.",
-        "D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-otherhost-2-0] left by an interrupted writer."},
-       {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"}, {"icl_label.txt.tmp-" + dead + "-0", "icl_label.txt.tmp-otherhost-2-0"}},
-      {"claim of a live writer elsewhere", [](const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); }, nullptr, 1, {}, -1, kOld,
-       {"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache label claim [<d>/icl_label.claim] of writer [otherhost-1]. That writer does not see this host's lock: the file system does not pass locks between its clients."},
-       {"icl_label.claim"}, {}},
-      {"claim of a writer gone", [&dead](const TempDir& d) { writeFile(d.file("icl_label.claim"), dead + "\n"); }, nullptr, 1, {}, 0, kNew,
-       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" + dead + "], which is gone."}, {}, {"icl_label.claim"}},
-      {"claim eleven minutes old", [](const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); }, nullptr, 1, {}, 0, kNew,
-       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [otherhost-1], which is gone."}, {}, {"icl_label.claim"}},
+       },
+       nullptr,
+       1,
+       {},
+       0,
+       kNew,
+       {"D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-" +
+            dead + "-0] left by an interrupted writer.",
+        "D ICLController::UpdateICLInternal(): Removed the temporary file "
+        "[<d>/icl_label.txt.tmp-otherhost-2-0] left by an interrupted writer."},
+       {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"},
+       {"icl_label.txt.tmp-" + dead + "-0", "icl_label.txt.tmp-otherhost-2-0"}},
+      {"claim of a live writer elsewhere",
+       [](const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); },
+       nullptr,
+       1,
+       {},
+       -1,
+       kOld,
+       {"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache label "
+        "claim [<d>/icl_label.claim] of writer [otherhost-1]. That writer does not see this host's "
+        "lock: the file system does not pass locks between its clients."},
+       {"icl_label.claim"},
+       {}},
+      {"claim of a writer gone",
+       [&dead](const TempDir& d) { writeFile(d.file("icl_label.claim"), dead + "\n"); },
+       nullptr,
+       1,
+       {},
+       0,
+       kNew,
+       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" + dead +
+        "], which is gone."},
+       {},
+       {"icl_label.claim"}},
+      {"claim eleven minutes old",
+       [](const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); },
+       nullptr,
+       1,
+       {},
+       0,
+       kNew,
+       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer "
+        "[otherhost-1], which is gone."},
+       {},
+       {"icl_label.claim"}},
   };
   setLabelLockWaitLimit(std::chrono::milliseconds(100));
   for (const Race& race : races) {
@@ -409,7 +522,8 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
     int result;
     {
       FaultInjector faults;
-      if (race.failing.second != 0) faults.failNth(race.failing.second, EAGAIN, false, {race.failing.first});
+      if (race.failing.second != 0)
+        faults.failNth(race.failing.second, EAGAIN, false, {race.failing.first});
       gOtherWriter = race.act ? std::function<void()>([&] { race.act(dir); }) : nullptr;
       gLstatsBeforeAct = race.actAt;
       sys::calls().lstat = lstatAfterOtherWriter;
@@ -425,7 +539,8 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
       const Lines lines = log.lines();
       EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
     }
-    for (const std::string& name : race.kept) EXPECT_EQ(readFile(dir.file(name)).substr(0, 4), name == "icl_label.claim" ? "othe" : "half");
+    for (const std::string& name : race.kept)
+      EXPECT_EQ(readFile(dir.file(name)).substr(0, 4), name == "icl_label.claim" ? "othe" : "half");
     for (const std::string& name : race.gone) EXPECT_FALSE(fileExists(dir.file(name))) << name;
     EXPECT_FALSE(race.result == 0 && fileExists(dir.file("icl_label.claim")));
   }
@@ -439,7 +554,7 @@ struct DurableView {
   std::string dir;
   std::map<std::string, ino_t> names;
   std::map<ino_t, std::string> bytes;
-  std::vector<std::string> labels;  // the label a power cut would leave, after each sync
+  std::vector<std::string> labels;             // the label a power cut would leave, after each sync
   sys::CallPointer<int(int)> fsync = nullptr;  // the call underneath
 
   std::map<std::string, ino_t> namesNow() const {
@@ -468,7 +583,8 @@ int fsyncRecorded(int fd) {
   struct stat st;
   if (result == 0 && fstat(fd, &st) == 0) {
     if (S_ISDIR(st.st_mode)) gDurable.names = gDurable.namesNow();
-    if (!S_ISDIR(st.st_mode)) gDurable.bytes[st.st_ino] = readFile("/proc/self/fd/" + std::to_string(fd));
+    if (!S_ISDIR(st.st_mode))
+      gDurable.bytes[st.st_ino] = readFile("/proc/self/fd/" + std::to_string(fd));
     gDurable.labels.push_back(gDurable.label());
   }
   return result;
@@ -488,8 +604,8 @@ TEST(LabelDurability, APowerCutLeavesTheOldOrTheNewLabelAndZeroMeansOnDisk) {
     long failingSync;  // 0: none; the label's own, the temporary file's or the directory's
     int result;
     std::string onDisk;  // what a power cut right after the change leaves
-  } steps[] = {{true, 2, -1, kOld}, {true, 1, -1, kOld}, {true, 2, -1, kOld}, {true, 0, 0, kNew},
-               {false, 0, 0, kOld}, {true, 0, 0, kNew}};
+  } steps[] = {{true, 2, -1, kOld}, {true, 1, -1, kOld}, {true, 2, -1, kOld},
+               {true, 0, 0, kNew},  {false, 0, 0, kOld}, {true, 0, 0, kNew}};
   for (const auto& step : steps) {
     FaultInjector faults;
     if (step.failingSync != 0) faults.failNth(step.failingSync, EIO, false, {SysOp::Fsync});
@@ -499,11 +615,18 @@ TEST(LabelDurability, APowerCutLeavesTheOldOrTheNewLabelAndZeroMeansOnDisk) {
     EXPECT_EQ(gDurable.label(), step.onDisk);
   }
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
-  for (const std::string& label : gDurable.labels) EXPECT_TRUE(label == kOld || label == kNew) << label;
-  const std::string e = "E ICLController::UpdateICLInternal(): Index cache label [" + dir.file("icl_label.txt");
-  EXPECT_EQ(log.errors(), (Lines{e + "] was replaced, but syncing the directory [" + dir.path() + "/] failed: [Input/output error]. The change may not survive a power failure.",
-                                 e + "] already holds this change, but syncing [" + dir.file("icl_label.txt") + "] failed: [Input/output error]. The change may not survive a power failure.",
-                                 e + "] already holds this change, but syncing [" + dir.path() + "/] failed: [Input/output error]. The change may not survive a power failure."}));
+  for (const std::string& label : gDurable.labels)
+    EXPECT_TRUE(label == kOld || label == kNew) << label;
+  const std::string e =
+      "E ICLController::UpdateICLInternal(): Index cache label [" + dir.file("icl_label.txt");
+  EXPECT_EQ(
+      log.errors(),
+      (Lines{e + "] was replaced, but syncing the directory [" + dir.path() +
+                 "/] failed: [Input/output error]. The change may not survive a power failure.",
+             e + "] already holds this change, but syncing [" + dir.file("icl_label.txt") +
+                 "] failed: [Input/output error]. The change may not survive a power failure.",
+             e + "] already holds this change, but syncing [" + dir.path() +
+                 "/] failed: [Input/output error]. The change may not survive a power failure."}));
 }
 
 // Shared storage: a load that meets another host's replace of the label
@@ -569,7 +692,9 @@ TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes
     EXPECT_EQ(lookups, row.lookups);
     const Lines lines = log.lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.find("loading it again") != std::string::npos; }),
+                            [](const std::string& line) {
+                              return line.find("loading it again") != std::string::npos;
+                            }),
               row.retries);
   }
 }

@@ -3,9 +3,8 @@
 // properties (fuzz_corpus_test).
 
 #include <errno.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "FaultInjector.h"
 #include "LogCapture.h"
@@ -41,17 +40,21 @@ TEST(TextFile, AFileThatGrowsWhileItIsReadIsReadWholeOrNotAtAll) {
     gGrowsEachTime = eachTime;
     ZUPITextFileOpen reader(path.c_str(), nullptr, true);
     gGrowing.clear();
-    EXPECT_EQ(reader.isFileOpen() ? std::string(reader.readln()) : std::to_string(reader.getFileIOError()),
+    EXPECT_EQ(reader.isFileOpen() ? std::string(reader.readln())
+                                  : std::to_string(reader.getFileIOError()),
               eachTime ? "3" : "USED_BY_ACCESSPATHID: 3999999");
-    EXPECT_EQ(log.errors(), !eachTime ? std::vector<std::string>{}
-                                      : std::vector<std::string>{"E ZUPITextFileOpen::reloadFile: Could not load the file [" + path +
-                                                                   "]: it changed while it was read, [3] times in a row."});
+    EXPECT_EQ(log.errors(),
+              !eachTime ? std::vector<std::string>{}
+                        : std::vector<std::string>{
+                              "E ZUPITextFileOpen::reloadFile: Could not load the file [" + path +
+                              "]: it changed while it was read, [3] times in a row."});
   }
 }
 
 TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
   TempDir dir;
-  const std::string plain = dir.file("plain"), fifo = dir.file("fifo"), load = " ZUPITextFileOpen::reloadFile: ";
+  const std::string plain = dir.file("plain"), fifo = dir.file("fifo"),
+                    load = " ZUPITextFileOpen::reloadFile: ";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   writeFile(plain, "data\n");
   writeFile(dir.file("big"), std::string(65001, 'x'));
@@ -61,14 +64,25 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
     SysOp failing;  // Ftruncate: none, the reader never makes that call
     std::string report;
   } cases[] = {
-      {dir.file("none"), nullptr, SysOp::Ftruncate, "2 D" + load + "File [" + dir.file("none") + "] does not exist."},
-      {fifo, nullptr, SysOp::Ftruncate, "3 E" + load + "File [" + fifo + "] is not a regular file."},
-      {dir.file("big"), "r+b", SysOp::Ftruncate, "4 E" + load + "File length exceeded the maximum file size supported by API."},
-      {plain, "rb+ccccccc", SysOp::Ftruncate, "3 E" + load + "Open mode of more than 9 characters refused for the file [" + plain + "]."},
-      {plain, "q", SysOp::Ftruncate, "3 E" + load + "fopen() failed to open the file [" + plain + "]."},
-      {plain, "r+b", SysOp::Open, "3 E" + load + "fopen() failed to open the file [" + plain + "]." + " E" + load + "Could not load the file [" + plain + "]: open() failed: [Permission denied]"},
-      {plain, nullptr, SysOp::Fstat, "3 E" + load + "Could not load the file [" + plain + "]: fstat() failed: [Permission denied]"},
-      {plain, nullptr, SysOp::Read, "3 E" + load + "Failed to read the entire file [" + plain + "]." + " E" + load + "Could not load the file [" + plain + "]: read() failed: [Permission denied]"},
+      {dir.file("none"), nullptr, SysOp::Ftruncate,
+       "2 D" + load + "File [" + dir.file("none") + "] does not exist."},
+      {fifo, nullptr, SysOp::Ftruncate,
+       "3 E" + load + "File [" + fifo + "] is not a regular file."},
+      {dir.file("big"), "r+b", SysOp::Ftruncate,
+       "4 E" + load + "File length exceeded the maximum file size supported by API."},
+      {plain, "rb+ccccccc", SysOp::Ftruncate,
+       "3 E" + load + "Open mode of more than 9 characters refused for the file [" + plain + "]."},
+      {plain, "q", SysOp::Ftruncate,
+       "3 E" + load + "fopen() failed to open the file [" + plain + "]."},
+      {plain, "r+b", SysOp::Open,
+       "3 E" + load + "fopen() failed to open the file [" + plain + "]." + " E" + load +
+           "Could not load the file [" + plain + "]: open() failed: [Permission denied]"},
+      {plain, nullptr, SysOp::Fstat,
+       "3 E" + load + "Could not load the file [" + plain +
+           "]: fstat() failed: [Permission denied]"},
+      {plain, nullptr, SysOp::Read,
+       "3 E" + load + "Failed to read the entire file [" + plain + "]." + " E" + load +
+           "Could not load the file [" + plain + "]: read() failed: [Permission denied]"},
   };
   for (const auto& c : cases) {
     LogCapture log;
@@ -79,16 +93,19 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
       std::string report = std::to_string(reader.getFileIOError());
       for (const std::string& line : log.lines()) report += " " + line;
       EXPECT_EQ(report, c.report);
-      EXPECT_TRUE(!reader.isFileOpen() && reader.isEof() && reader.getch() == 0 && *reader.readln() == 0);
+      EXPECT_TRUE(!reader.isFileOpen() && reader.isEof() && reader.getch() == 0 &&
+                  *reader.readln() == 0);
     }
     EXPECT_EQ(faults.calls(SysOp::Open), faults.calls(SysOp::Close) + (c.failing == SysOp::Open));
   }
   LogCapture log;
   {
-    FaultInjector faults;  // a file system that answers nothing but EINTR is given up on, not waited for
+    FaultInjector
+        faults;  // a file system that answers nothing but EINTR is given up on, not waited for
     faults.failNth(1, EINTR, true, {SysOp::Read});
     EXPECT_EQ(ZUPITextFileOpen(plain.c_str(), nullptr, true).getFileIOError(), 3);
-    EXPECT_EQ(log.errors().back(), "E" + load + "Could not load the file [" + plain + "]: read() failed: [Interrupted system call]");
+    EXPECT_EQ(log.errors().back(), "E" + load + "Could not load the file [" + plain +
+                                       "]: read() failed: [Interrupted system call]");
   }
   ZUPITextFileOpen big(dir.file("big").c_str(), nullptr, false);
   EXPECT_EQ(big.setMaxFileSize(65001), 0);

@@ -15,42 +15,54 @@
 namespace icl::fuzz {
 namespace {
 
-std::string scratchFile(const std::string& name, const std::string& bytes) {  // in a directory of our own
+std::string scratchFile(const std::string& name,
+                        const std::string& bytes) {  // in a directory of our own
   static test::TempDir dir;
   test::writeFile(dir.file(name), bytes);
   return dir.file(name);
 }
 
 // An exact-size heap copy, so that the sanitizers see any access past its end.
-std::vector<char> cString(const std::string& text) { return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1); }
+std::vector<char> cString(const std::string& text) {
+  return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}
 
 std::vector<std::string> allLines(ZUPITextFileOpen& reader, bool skipComments) {
   std::vector<std::string> lines;
-  while (!reader.isEof()) lines.emplace_back(skipComments ? reader.readNonCommentLine() : reader.readln());
+  while (!reader.isEof())
+    lines.emplace_back(skipComments ? reader.readNonCommentLine() : reader.readln());
   return lines;
 }
 
 }  // namespace
 
 std::string checkLabelRead(const uint8_t* data, size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size), path = scratchFile("icl_label.txt", bytes);
-  const ReferenceReading r = referenceRead(referenceLines(bytes), 12);  // most seeds list 12: the scan stops early
+  const std::string bytes(reinterpret_cast<const char*>(data), size),
+      path = scratchFile("icl_label.txt", bytes);
+  const ReferenceReading r =
+      referenceRead(referenceLines(bytes), 12);  // most seeds list 12: the scan stops early
   const bool valid = size <= 65000 && r.mask == 7;
   test::LogCapture log;
   ICLController controller("hostA", path.substr(0, path.rfind('/')).c_str());
   controller.SetICLData(ICLData{11, 22, 33, 12});
   ICLData found = {-1, -1, -1, -1};
   if (controller.InternalReadDataFromICL(found) != (valid ? 0 : -1)) return "result";
-  if (controller.GetICLError() != (valid ? ICL_ERROR_NONE : ICL_ERROR_FILE_INVALID)) return "error code";
-  const std::vector<int64_t> got = {found.indexCachePoolID, found.indexCacheID, found.timeStampMarker, found.accessPathID};
-  if (got != (valid ? std::vector<int64_t>{r.values[0], r.values[1], r.values[2], r.ownFound ? 12 : 0}
-                    : std::vector<int64_t>{-1, -1, -1, -1})) {
+  if (controller.GetICLError() != (valid ? ICL_ERROR_NONE : ICL_ERROR_FILE_INVALID))
+    return "error code";
+  const std::vector<int64_t> got = {found.indexCachePoolID, found.indexCacheID,
+                                    found.timeStampMarker, found.accessPathID};
+  if (got != (valid
+                  ? std::vector<int64_t>{r.values[0], r.values[1], r.values[2], r.ownFound ? 12 : 0}
+                  : std::vector<int64_t>{-1, -1, -1, -1})) {
     return "identity (untouched by a failed read)";
   }
-  const std::string invalid = "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all "
-                              "the required parameters, and is thus invalid. Bitmask = [" + std::to_string(r.mask) + "]";
+  const std::string invalid =
+      "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all "
+      "the required parameters, and is thus invalid. Bitmask = [" +
+      std::to_string(r.mask) + "]";
   return valid ? (log.lines().empty() ? "" : "log lines")
-               : size > 65000 || log.lines() == std::vector<std::string>{invalid} ? "" : "Error line";
+         : size > 65000 || log.lines() == std::vector<std::string>{invalid} ? ""
+                                                                            : "Error line";
 }
 
 std::string checkRewrite(const uint8_t* data, size_t size) {
@@ -61,7 +73,8 @@ std::string checkRewrite(const uint8_t* data, size_t size) {
     return (state >> 33) % bound;
   };
   std::string label(reinterpret_cast<const char*>(data), size);
-  for (const char* key : {"indexcachepoolid=3", "Index Cache Id = 7 # cache", below(4) ? "INDEXCACHETIMESTAMPMARKER=5" : ""}) {
+  for (const char* key : {"indexcachepoolid=3", "Index Cache Id = 7 # cache",
+                          below(4) ? "INDEXCACHETIMESTAMPMARKER=5" : ""}) {
     label.insert(below(label.size() + 1), "\n" + std::string(key) + "\n");
   }
   const int64_t markers[] = {77, 0, -1, INT64_MAX, 5};
@@ -72,17 +85,20 @@ std::string checkRewrite(const uint8_t* data, size_t size) {
   if (reader.isFileOpen() != (label.size() <= 65000)) return "loaded";
   for (bool add : {true, false}) {  // two passes over one loaded copy
     if (!reader.isFileOpen()) break;
-    const LabelRewrite got = rewriteLabelText(reader, add ? ICL_UPDATE_ADD : ICL_UPDATE_REMOVE, id, host.c_str());
+    const LabelRewrite got =
+        rewriteLabelText(reader, add ? ICL_UPDATE_ADD : ICL_UPDATE_REMOVE, id, host.c_str());
     const ReferenceRewrite expected =
         referenceRewrite(referenceLines(label), add, id.timeStampMarker, id.accessPathID, host);
     if (got.text != expected.text) return add ? "the text added to" : "the text removed from";
-    if (got.ownLineFound != expected.ownFound || got.markerLineFound != expected.markerFound) return "found";
+    if (got.ownLineFound != expected.ownFound || got.markerLineFound != expected.markerFound)
+      return "found";
   }
   return "";
 }
 
 std::string checkSanitize(const uint8_t* data, size_t size) {
-  const size_t destSize = size < 2 ? 1023 : 1 + (data[0] | data[1] << 8) % 2048, skip = std::min<size_t>(size, 2);
+  const size_t destSize = size < 2 ? 1023 : 1 + (data[0] | data[1] << 8) % 2048,
+               skip = std::min<size_t>(size, 2);
   std::string line(reinterpret_cast<const char*>(data) + skip, size - skip);
   line = line.substr(0, line.find('\0'));
   std::vector<char> source = cString(line), dest(destSize, 'x');
@@ -99,28 +115,38 @@ std::string checkFixPath(const uint8_t* data, size_t size) {
   std::vector<char> buffer = cString(path);
   const int result = controller.fixPath(buffer.data());
   if (path.empty() || (path[0] != '/' && path[0] != '\\')) {
-    const std::string line = ("E fixPath: Path [" + path + "] must be absolute").substr(0, EV_MAX_MESSAGE + 11);
+    const std::string line =
+        ("E fixPath: Path [" + path + "] must be absolute").substr(0, EV_MAX_MESSAGE + 11);
     const bool refused = result == 0x23000180 && buffer.data() == path;
-    return refused && log.lines() == std::vector<std::string>{line} ? "" : "a relative path is refused as it is";
+    return refused && log.lines() == std::vector<std::string>{line}
+               ? ""
+               : "a relative path is refused as it is";
   }
   std::vector<char> again = cString(buffer.data());
-  const bool idempotent = controller.fixPath(again.data()) == 0 && strcmp(again.data(), buffer.data()) == 0;
-  return result == 0 && buffer.data() == referenceFixPath(path) && idempotent && log.lines().empty() ? "" : "canonical form";
+  const bool idempotent =
+      controller.fixPath(again.data()) == 0 && strcmp(again.data(), buffer.data()) == 0;
+  return result == 0 && buffer.data() == referenceFixPath(path) && idempotent && log.lines().empty()
+             ? ""
+             : "canonical form";
 }
 
 std::string checkLineReader(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   test::LogCapture log;
   ZUPITextFileOpen reader(scratchFile("lines.txt", bytes).c_str(), nullptr, true);
-  if (size > 65000) return !reader.isFileOpen() && reader.getFileIOError() == 4 && !*reader.readln() ? "" : "too large";
+  if (size > 65000)
+    return !reader.isFileOpen() && reader.getFileIOError() == 4 && !*reader.readln() ? ""
+                                                                                     : "too large";
   std::vector<std::string> expected = referenceLines(bytes), nonComment;
   if (size > 0 && (bytes.back() == '\0' || bytes.back() == '\r' || bytes.back() == '\n')) {
     expected.emplace_back();  // an empty line comes only at the end, after a terminator
   }
-  if (!reader.isFileOpen() || !log.lines().empty() || allLines(reader, false) != expected) return "the lines";
+  if (!reader.isFileOpen() || !log.lines().empty() || allLines(reader, false) != expected)
+    return "the lines";
   for (size_t next = 0; next < expected.size();) {  // each next line not a comment, or the last one
     std::string line = expected[next++];
-    while (line.substr(std::min(line.find_first_not_of(' '), line.size()), 1) == "#" && next < expected.size()) {
+    while (line.substr(std::min(line.find_first_not_of(' '), line.size()), 1) == "#" &&
+           next < expected.size()) {
       line = expected[next++];
     }
     nonComment.push_back(line);
@@ -128,11 +154,14 @@ std::string checkLineReader(const uint8_t* data, size_t size) {
   reader.MoveReadPtrToBeginning();
   if (allLines(reader, true) != nonComment) return "the lines that are no comment";
   std::string cut = bytes, now;  // reading lines cut every terminator to NUL in place
-  std::replace_if(cut.begin(), cut.end(), [](char c) { return c == '\r' || c == '\n'; }, '\0');
+  std::replace_if(
+      cut.begin(), cut.end(), [](char c) { return c == '\r' || c == '\n'; }, '\0');
   reader.MoveReadPtrToBeginning();
   while (!reader.isEof()) now += reader.getch();
   ZUPITextFileOpen copy(reader);
-  return now != cut || reader.getch() != 0 ? "the bytes after the cuts" : allLines(copy, false) != expected ? "a copy" : "";
+  return now != cut || reader.getch() != 0   ? "the bytes after the cuts"
+         : allLines(copy, false) != expected ? "a copy"
+                                             : "";
 }
 
 }  // namespace icl::fuzz

@@ -75,7 +75,8 @@ ReferenceReading referenceRead(const std::vector<std::string>& lines, int32_t ow
 ReferenceRewrite referenceRewrite(const std::vector<std::string>& lines, bool add, int64_t marker,
                                   int32_t accessPath, const std::string& host) {
   std::string hostText = host;
-  std::replace_if(hostText.begin(), hostText.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      hostText.begin(), hostText.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   const std::string ownLine =
       "USED_BY_ACCESSPATHID: " + std::to_string(accessPath) + " #" + hostText + "\n";
   const std::string markerLine = "INDEXCACHETIMESTAMPMARKER = " + std::to_string(marker) + "\n";

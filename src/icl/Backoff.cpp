@@ -8,8 +8,8 @@ namespace icl {
 Clock::time_point deadlineAfter(std::chrono::milliseconds wait) {
   const Clock::time_point now = Clock::now();
   if (wait.count() <= 0) return now;
-  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(
-      Clock::time_point::max() - now);
+  const auto room =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
   return wait >= room ? Clock::time_point::max() : now + wait;
 }
 

@@ -123,8 +123,8 @@ int renameIntoPlace(const ReplaceRequest& request, const std::string& tempPath,
 void sweepLeftoverTemps(const std::string& directory, const std::string& target,
                         std::vector<std::string>& removed) {
   const size_t slash = target.rfind('/');
-  const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) +
-                             kTempInfix;
+  const std::string prefix =
+      (slash == std::string::npos ? target : target.substr(slash + 1)) + kTempInfix;
   std::vector<std::string> candidates;
   listDirectory(directory, [&](const char* name, ino64_t) {
     if (strncmp(name, prefix.c_str(), prefix.size()) == 0) candidates.emplace_back(name);

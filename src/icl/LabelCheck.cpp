@@ -33,13 +33,16 @@ int ICLController::checkLabel() {
   Debug(kCheck, "About to verify writability of Index Cache for host [%s].", hostName);
   return icl::runWithWritersLock(*this, kCheck, iclLocation, iclError,
                                  [this, compareMarker](WriterLockState lock, icl::LabelLock& held) {
-    // Another writer may have changed the label since the read above.
-    ICLData current = {0, 0, 0, 0};
-    icl::LoadReport loaded;
-    const LockedResult read = readLabelUnderLock(lock, compareMarker, current, loaded);
-    if (read != LockedResult::Succeeded || current.accessPathID != 0) return read;
-    return rewriteLabel(ICL_UPDATE_ADD, held, &loaded);
-  });
+                                   // Another writer may have changed the label since the read
+                                   // above.
+                                   ICLData current = {0, 0, 0, 0};
+                                   icl::LoadReport loaded;
+                                   const LockedResult read =
+                                       readLabelUnderLock(lock, compareMarker, current, loaded);
+                                   if (read != LockedResult::Succeeded || current.accessPathID != 0)
+                                     return read;
+                                   return rewriteLabel(ICL_UPDATE_ADD, held, &loaded);
+                                 });
 }
 
 LockedResult ICLController::readLabelUnderLock(WriterLockState lock, bool compareMarker,

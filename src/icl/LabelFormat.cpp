@@ -41,8 +41,7 @@ bool parseMagnitude(const char* text, uint64_t positiveLimit, uint64_t negativeL
   return true;
 }
 
-void appendFormat(std::string& out, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+void appendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void appendFormat(std::string& out, const char* format, ...) {
   va_list args;

@@ -2,10 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <pthread.h>
 
 #include <atomic>
 #include <climits>

@@ -46,12 +46,12 @@ enum class LockResult {
   // although it may write the directory: a change without the lock could
   // undo another writer's.
   Refused,
-  TimedOut,      // another writer held it for the whole wait limit
+  TimedOut,  // another writer held it for the whole wait limit
   // The lock was ours, but another writer's live claim stood for the whole
   // wait limit: the lock does not reach that writer (claimHolder() names it).
   ClaimTimedOut,
-  ClaimFailed,   // the claim file could not be created or read (err says why)
-  Failed,        // anything else: a link or a non-file at the name, ...
+  ClaimFailed,  // the claim file could not be created or read (err says why)
+  Failed,       // anything else: a link or a non-file at the name, ...
 };
 
 class LabelLock {

@@ -76,7 +76,8 @@ int ICLController::loadLabel(icl::LoadReport& loaded, EvLogLevel absentLevel) {
       return failWith(ICL_ERROR_OUT_OF_MEMORY, EV_LOG_ERROR, kFunction,
                       "Not enough memory to open ICL File");
     }
-  } while (!iclFile->isFileOpen() && retry.pauseBeforeLoadingAgain(iclFile->getFileIOError(), *this, kFunction));
+  } while (!iclFile->isFileOpen() &&
+           retry.pauseBeforeLoadingAgain(iclFile->getFileIOError(), *this, kFunction));
   if (!iclFile->isFileOpen()) {
     const TICLError error = labelErrorForLoadCode(iclFile->getFileIOError());
     return failWith(error, error == ICL_ERROR_FILE_NOT_FOUND ? absentLevel : EV_LOG_ERROR,

@@ -58,8 +58,8 @@ LabelState lookAtLabel(const std::string& path) {
 // The server's word: does the directory list the label's name now?
 bool labelListed(const std::string& labelPath) {
   ino64_t label = 0, unused = 0;
-  return listedInodes(sys::directoryOf(labelPath), kLabelFileName, label, kLabelFileName,
-                      unused) == 0 &&
+  return listedInodes(sys::directoryOf(labelPath), kLabelFileName, label, kLabelFileName, unused) ==
+             0 &&
          label != 0;
 }
 

@@ -7,11 +7,11 @@
 
 #include "DurableReplace.h"
 #include "ICLRoutines.h"
-#include "NoThrow.h"
-#include "LabelLock.h"
-#include "LabelStillCurrent.h"
 #include "LabelFormat.h"
+#include "LabelLock.h"
 #include "LabelNames.h"
+#include "LabelStillCurrent.h"
+#include "NoThrow.h"
 #include "WriterLock.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
@@ -147,8 +147,8 @@ LockedResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind k
 // before and is now retried must not answer 0 on a label a power cut loses.
 int syncUnchangedLabel(EvDebug& log, const char* function, const std::string& labelPath) {
   icl::ReplaceError error;
-  icl::sys::UniqueFd label(icl::sys::openRetry(labelPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY |
-                                                                      O_NONBLOCK));
+  icl::sys::UniqueFd label(
+      icl::sys::openRetry(labelPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   int err = label.valid() && icl::sys::fsyncRetry(label.get()) == 0 ? 0 : errno;
   if (err == EINVAL) err = 0;  // a file system that cannot sync
   if (err == 0 && icl::syncDirectory(labelDirectory(labelPath), error) == 0) return 0;
@@ -180,7 +180,8 @@ void logRewriteDone(EvDebug& log, bool removing, bool ownLineFound, int32_t acce
 }  // namespace
 
 int ICLController::WriteNewICL() {
-  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return writeNewLabelFile(); });
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE,
+                                    [&] { return writeNewLabelFile(); });
 }
 
 int ICLController::writeNewLabelFile() {
@@ -206,8 +207,9 @@ LockedResult ICLController::writeNewLabel(WriterLockState lock, icl::LabelLock& 
   struct stat standing;
   const bool present = icl::sys::calls().stat(iclPath.c_str(), &standing) == 0;
   const std::string content = icl::renderNewLabel(iclData, hostName, description);
-  const LockedResult written = writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath,
-                                              content, present ? &standing : nullptr, nullptr, held);
+  const LockedResult written =
+      writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath, content,
+                     present ? &standing : nullptr, nullptr, held);
   if (written == LockedResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
   if (written != LockedResult::Succeeded) return written;
   Debug(kWriteNew, "New ICL file was written successfully. Pool=[%d], Cache=[%d], Timestamp=[%ld].",
@@ -216,7 +218,8 @@ LockedResult ICLController::writeNewLabel(WriterLockState lock, icl::LabelLock& 
 }
 
 int ICLController::UpdateICLInternal(TUpdateMode mode) {
-  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE, [&] { return rewriteLoadedLabel(mode); });
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE,
+                                    [&] { return rewriteLoadedLabel(mode); });
 }
 
 int ICLController::rewriteLoadedLabel(TUpdateMode mode) {

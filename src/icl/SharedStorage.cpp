@@ -98,8 +98,8 @@ StorageKind recentStorageKindOf(const std::string& dir) {
 std::string mountTypeOf(const std::string& dir) {
   struct stat st;
   if (sys::calls().stat(dir.c_str(), &st) != 0) return "";
-  return typeOfDevice(readMountInfo(), std::to_string(major(st.st_dev)) + ":" +
-                                           std::to_string(minor(st.st_dev)));
+  return typeOfDevice(readMountInfo(),
+                      std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
 }
 
 std::string sharedStorageNeeds(const std::string& type) {

@@ -86,8 +86,8 @@ ClaimResult WriterClaim::take(const std::string& path, Clock::time_point deadlin
   Backoff wait(INT_MAX, std::chrono::milliseconds(1), std::chrono::milliseconds(10), deadline);
   FirstSeen seen;
   for (;;) {
-    sys::UniqueFd fd(sys::openRetry(path.c_str(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    sys::UniqueFd fd(
+        sys::openRetry(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.valid()) {
       struct stat st;
       if (sys::writeFull(fd.get(), tag.data(), tag.size()) != 0 ||
@@ -132,8 +132,7 @@ void WriterClaim::release() {
   if (!held_) return;
   held_ = false;
   struct stat st;
-  if (sys::calls().lstat(path_.c_str(), &st) == 0 && st.st_dev == device_ &&
-      st.st_ino == inode_) {
+  if (sys::calls().lstat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) {
     sys::calls().unlink(path_.c_str());
   }
 }

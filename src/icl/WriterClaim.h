@@ -41,12 +41,12 @@ const std::chrono::seconds kEmptyClaimStaleAfter(1);
 const std::chrono::minutes kClaimAgeLimit(10);
 
 enum class ClaimResult {
-  Held,       // the claim is ours until release() or destruction
+  Held,  // the claim is ours until release() or destruction
   // This process may not create files here: it cannot replace the label
   // either, so it goes on without a claim and its write fails on its own.
   Unclaimed,
-  TimedOut,   // a live writer's claim stood until the deadline
-  Failed,     // any other failure; a non-file at the name has err 0
+  TimedOut,  // a live writer's claim stood until the deadline
+  Failed,    // any other failure; a non-file at the name has err 0
 };
 
 class WriterClaim {

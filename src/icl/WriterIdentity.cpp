@@ -46,7 +46,8 @@ std::string randomId() {
   if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
     // No entropy yet: the time and the process still make it unlikely to repeat.
     const long seed = static_cast<long>(time(nullptr)) ^ (static_cast<long>(getpid()) << 16);
-    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(seed >> (i % 8 * 8));
+    for (size_t i = 0; i < sizeof bytes; ++i)
+      bytes[i] = static_cast<unsigned char>(seed >> (i % 8 * 8));
   }
   return hexOf(bytes, sizeof bytes);
 }

@@ -17,8 +17,7 @@ namespace {
 // name may be a label they have since replaced: look it up at the server.
 // A name that stays stale is refused: a change loaded through it would undo
 // another host's.
-int refreshSharedLabel(EvDebug& log, const char* function, const char* location,
-                       TICLError& error) {
+int refreshSharedLabel(EvDebug& log, const char* function, const char* location, TICLError& error) {
   const std::string dir = convertSlashes(location);
   if (recentStorageKindOf(dir) != StorageKind::Shared) return 0;
   noteSharedStorageOnce(log, function, dir);

@@ -53,8 +53,8 @@ int takeWritersLock(EvDebug& log, const char* function, const char* location, La
 // changing under a writer (or a lock that keeps being lost), fail the
 // operation with ICL_ERROR_FILE_LOCK and an Error line.
 template <typename Step>
-int runWithWritersLock(EvDebug& log, const char* function, const char* location,
-                       TICLError& error, Step step) {
+int runWithWritersLock(EvDebug& log, const char* function, const char* location, TICLError& error,
+                       Step step) {
   const int kAttempts = 3;
   int appeared = 0;
   int superseded = 0;
@@ -83,11 +83,12 @@ int runWithWritersLock(EvDebug& log, const char* function, const char* location,
               location, superseded);
     return -1;
   }
-  log.Error(function, "The index cache directory [%s] keeps appearing and vanishing; the label "
-                      "was not changed.", location);
+  log.Error(function,
+            "The index cache directory [%s] keeps appearing and vanishing; the label "
+            "was not changed.",
+            location);
   return -1;
 }
-
 
 }  // namespace icl
 

@@ -11,8 +11,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/xattr.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 
 #include "SysCallList.h"
 

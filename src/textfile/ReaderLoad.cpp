@@ -92,9 +92,9 @@ class FileLoad {
   bool readToEnd() {
     for (;;) {
       if (size + 1 == capacity_ && !reserve(capacity_ * 2)) return false;
-      const ssize_t got = icl::sys::retryEintr(icl::sys::calls().read, fd.get(),
-                                               static_cast<void*>(bytes_ + size),
-                                               capacity_ - 1 - size);
+      const ssize_t got =
+          icl::sys::retryEintr(icl::sys::calls().read, fd.get(), static_cast<void*>(bytes_ + size),
+                               capacity_ - 1 - size);
       if (got < 0) {
         err = errno;
         log_.Error(kLoadFunction, "Failed to read the entire file [%s].", path_);

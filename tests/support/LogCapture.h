@@ -24,7 +24,9 @@ class LogCapture {
   }
   std::vector<std::string> errors() const {  // the Error lines only
     std::vector<std::string> out = lines();
-    out.erase(std::remove_if(out.begin(), out.end(), [](const std::string& l) { return l[0] != 'E'; }), out.end());
+    out.erase(
+        std::remove_if(out.begin(), out.end(), [](const std::string& l) { return l[0] != 'E'; }),
+        out.end());
     return out;
   }
 
@@ -32,7 +34,8 @@ class LogCapture {
   static void sink(EvLogLevel level, const char* function, const char* message, void* self) {
     LogCapture& log = *static_cast<LogCapture*>(self);
     std::lock_guard<std::mutex> lock(log.mutex_);
-    log.lines_.push_back((level == EV_LOG_ERROR ? "E " : "D ") + std::string(function) + ": " + message);
+    log.lines_.push_back((level == EV_LOG_ERROR ? "E " : "D ") + std::string(function) + ": " +
+                         message);
   }
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;

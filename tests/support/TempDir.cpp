@@ -17,15 +17,18 @@ namespace icl::test {
 
 TempDir::TempDir() {
   const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/icl-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/icl-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
   path_ = fs::canonical(pattern);  // as the library's canonical forms name it
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::end(it); it.increment(ignored)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ignored);
+  for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::end(it);
+       it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all,
+                    fs::perm_options::add | fs::perm_options::nofollow, ignored);
   }
   fs::remove_all(path_, ignored);
 }
@@ -58,7 +61,8 @@ int runInChild(const std::function<int()>& body, bool unprivileged) {
   const pid_t pid = fork();
   const uid_t nobody = 65534;
   if (pid == 0 && unprivileged && geteuid() == 0 &&
-      (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 || setresuid(nobody, nobody, nobody) != 0)) {
+      (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+       setresuid(nobody, nobody, nobody) != 0)) {
     _exit(254);
   }
   if (pid == 0) {

@@ -4,6 +4,7 @@
 // the schema SCHEMA.md documents.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
