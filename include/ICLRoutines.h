@@ -164,8 +164,7 @@ class ZUPITextFileOpen;
 namespace icl {
 struct LoadReport;
 class LabelLock;
-enum class WriterLockState : int;
-enum class LockedResult : int;
+enum class StepResult : int;
 }  // namespace icl
 
 // The identity a label records. 0 in a field means unset.
@@ -353,14 +352,20 @@ class ICL_API ICLController : public EvEvent {
   // state `lock` (the library's WriterLock.h). readLabelUnderLock reads the
   // label afresh and compares pool and cache (and the marker, if asked) with
   // the controller's: Succeeded means go on with `found` and `loaded`.
-  ICL_INTERNAL icl::LockedResult readLabelUnderLock(icl::WriterLockState lock, bool compareMarker,
-                                                    ICLData& found, icl::LoadReport& loaded);
+  ICL_INTERNAL icl::StepResult readLabelUnderLock(icl::LabelLock& held, bool compareMarker,
+                                                  ICLData& found, icl::LoadReport& loaded);
   // `held` is the writers' lock, asked again just before the rename.
-  ICL_INTERNAL icl::LockedResult writeNewLabel(icl::WriterLockState lock, icl::LabelLock& held);
+  ICL_INTERNAL icl::StepResult writeNewLabel(icl::LabelLock& held);
+  // UpdateICL's two ways on: a label that could not be used (a new one,
+  // where allowed), and one that was read (stamped, if pool and cache match).
+  ICL_INTERNAL icl::StepResult replaceUnusableLabel(bool allowNewICL, icl::LabelLock& held);
+  ICL_INTERNAL icl::StepResult addToMatchingLabel(const ICLData& found,
+                                                  const icl::LoadReport& loaded,
+                                                  icl::LabelLock& held);
   // `loaded` is the load the rewrite starts from; null when no label stands
   // there.
-  ICL_INTERNAL icl::LockedResult rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
-                                              const icl::LoadReport* loaded);
+  ICL_INTERNAL icl::StepResult rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
+                                            const icl::LoadReport* loaded);
   // How an operation fails: sets iclError to `error`, writes one line at
   // `level` from `function`, and answers -1.
   ICL_INTERNAL int failWith(TICLError error, EvLogLevel level, const char* function,

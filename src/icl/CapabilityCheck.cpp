@@ -8,6 +8,7 @@
 
 #include "DirectoryChain.h"
 #include "ICLRoutines.h"
+#include "LabelDirectory.h"
 #include "LabelNames.h"
 #include "ScratchFile.h"
 #include "ZUPIFileOpen.h"
@@ -287,7 +288,7 @@ int ICLController::canFilesBeCreatedInDirectory() {
   iclError = findOrCreateDirectory(*this, iclLocation, exists, directory);
   if (iclError == kProved) iclError = proveScratchFileOperations(*this, directory);
   if (iclError == kProved) {
-    iclError = proveLabelCanBeUpdated(*this, icl::sys::joinPath(directory, icl::kLabelFileName));
+    iclError = proveLabelCanBeUpdated(*this, icl::LabelDirectory(directory.c_str()).label());
   }
   return iclError == kProved ? 0 : -1;
 }

@@ -5,8 +5,7 @@
 
 namespace {
 
-using icl::LockedResult;
-using icl::WriterLockState;
+using icl::StepResult;
 
 const char* const kCheck = "ICLController::CheckICL";
 
@@ -31,27 +30,25 @@ int ICLController::checkLabel() {
   if (found.accessPathID != 0 || iclData.accessPathID == 0) return 0;
 
   Debug(kCheck, "About to verify writability of Index Cache for host [%s].", hostName);
-  return icl::runWithWritersLock(*this, kCheck, iclLocation, iclError,
-                                 [this, compareMarker](WriterLockState lock, icl::LabelLock& held) {
-                                   // Another writer may have changed the label since the read
-                                   // above.
-                                   ICLData current = {0, 0, 0, 0};
-                                   icl::LoadReport loaded;
-                                   const LockedResult read =
-                                       readLabelUnderLock(lock, compareMarker, current, loaded);
-                                   if (read != LockedResult::Succeeded || current.accessPathID != 0)
-                                     return read;
-                                   return rewriteLabel(ICL_UPDATE_ADD, held, &loaded);
-                                 });
+  return icl::runWithWritersLock(
+      *this, kCheck, iclLocation, iclError, [this, compareMarker](icl::LabelLock& held) {
+        // Another writer may have changed the label since the read
+        // above.
+        ICLData current = {0, 0, 0, 0};
+        icl::LoadReport loaded;
+        const StepResult read = readLabelUnderLock(held, compareMarker, current, loaded);
+        if (read != StepResult::Succeeded || current.accessPathID != 0) return read;
+        return rewriteLabel(ICL_UPDATE_ADD, held, &loaded);
+      });
 }
 
-LockedResult ICLController::readLabelUnderLock(WriterLockState lock, bool compareMarker,
-                                               ICLData& found, icl::LoadReport& loaded) {
-  if (readLabel(found, loaded) != 0) return LockedResult::Failed;
-  if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
+StepResult ICLController::readLabelUnderLock(icl::LabelLock& held, bool compareMarker,
+                                             ICLData& found, icl::LoadReport& loaded) {
+  if (readLabel(found, loaded) != 0) return StepResult::Failed;
+  if (held.directoryWasMissing()) return StepResult::RetryUnderLock;
   if (!verifyICL(iclData, found, compareMarker)) {
     iclError = ICL_ERROR_MISMATCH;
-    return LockedResult::Failed;
+    return StepResult::Failed;
   }
-  return LockedResult::Succeeded;
+  return StepResult::Succeeded;
 }

@@ -91,18 +91,23 @@ std::chrono::milliseconds labelLockWaitLimit() {
 void setLabelLockWaitLimit(std::chrono::milliseconds limit) { gWaitLimitMs.store(limit.count()); }
 
 LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
+  state_ = take(lockPath, err);
+  return state_;
+}
+
+LockResult LabelLock::take(const std::string& lockPath, int& err) {
   release();
   err = 0;
   claimHolder_.clear();
   tookOverClaim_ = false;
   const Clock::time_point deadline = deadlineAfter(labelLockWaitLimit());
   const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  const std::string directory = sys::directoryOf(lockPath);
+  const LabelDirectory directory = LabelDirectory::of(lockPath);
   struct stat dir = {};
   bool created = false;
   int fd = sys::openRetry(lockPath.c_str(), flags);
   if (fd < 0 && errno == ENOENT) {
-    if (sys::calls().stat(directory.c_str(), &dir) != 0) {
+    if (sys::calls().stat(directory.path().c_str(), &dir) != 0) {
       err = errno;
       return sys::meansAbsent(err) ? LockResult::NoDirectory : LockResult::Failed;
     }
@@ -117,7 +122,7 @@ LockResult LabelLock::acquire(const std::string& lockPath, int& err) {
     if (err == EACCES || err == EPERM) {
       // A lock file we may not open, in a directory we may write: going on
       // unlocked could undo a change another writer makes under the lock.
-      return directoryWritable(directory) ? LockResult::Refused : LockResult::NoAccess;
+      return directoryWritable(directory.path()) ? LockResult::Refused : LockResult::NoAccess;
     }
     return LockResult::Failed;
   }
@@ -184,10 +189,9 @@ LockResult LabelLock::lockOpenFile(Clock::time_point deadline, int& err) {
   }
 }
 
-LockResult LabelLock::claimDirectory(const std::string& directory, Clock::time_point deadline,
+LockResult LabelLock::claimDirectory(const LabelDirectory& directory, Clock::time_point deadline,
                                      int& err) {
-  switch (claim_.take(sys::joinPath(directory, kClaimFileName), deadline, err, claimHolder_,
-                      tookOverClaim_)) {
+  switch (claim_.take(directory.claim(), deadline, err, claimHolder_, tookOverClaim_)) {
     case ClaimResult::Held:
     case ClaimResult::Unclaimed:
       return LockResult::Held;
@@ -226,6 +230,7 @@ void LabelLock::release() {
   fd_.close();
   if (processGuard_.owns_lock()) processGuard_.unlock();
   owner_ = 0;
+  state_ = LockResult::NoDirectory;
   processGuard_ = std::unique_lock<std::timed_mutex>();
 }
 

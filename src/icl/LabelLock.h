@@ -29,6 +29,7 @@
 #include <string>
 
 #include "Backoff.h"
+#include "LabelDirectory.h"
 #include "WriterClaim.h"
 #include "sys/FileIo.h"
 
@@ -72,6 +73,10 @@ class LabelLock {
   LockResult acquire(const std::string& lockPath, int& err);
   void release();
   bool held() const { return fd_.valid(); }
+  // How the last acquire() ended; NoDirectory before any, and after
+  // release() (nothing guards a write then).
+  LockResult state() const { return state_; }
+  bool directoryWasMissing() const { return state_ == LockResult::NoDirectory; }
 
   // Asks again, without waiting, for the lock on the same descriptor (on a
   // network file system the request reaches the server, which refuses it
@@ -85,11 +90,13 @@ class LabelLock {
   bool tookOverStaleClaim() const { return tookOverClaim_; }
 
  private:
+  LockResult take(const std::string& lockPath, int& err);
   LockResult lockOpenFile(Clock::time_point deadline, int& err);
-  LockResult claimDirectory(const std::string& directory, Clock::time_point deadline, int& err);
+  LockResult claimDirectory(const LabelDirectory& directory, Clock::time_point deadline, int& err);
   int requestLock();
 
   sys::UniqueFd fd_;
+  LockResult state_ = LockResult::NoDirectory;
   pid_t owner_ = 0;  // the process that took the lock
   bool openFileDescriptionLock_ = true;
   std::unique_lock<std::timed_mutex> processGuard_;  // classic record locks only

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "ICLRoutines.h"
+#include "LabelDirectory.h"
 #include "LabelNames.h"
 #include "sys/Absent.h"
 #include "sys/JoinPath.h"
@@ -53,6 +54,6 @@ int ICLController::ConstructICLPath() {
     return failWith(ICL_ERROR_PATH_NOT_FOUND, EV_LOG_DEBUG, kFunction,
                     "The specified path does not exist.");
   }
-  iclPath = icl::sys::joinPath(iclPath, icl::kLabelFileName);
+  iclPath = icl::LabelDirectory(iclLocation).label();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "DirectoryListing.h"
+#include "LabelDirectory.h"
 #include "LabelNames.h"
 #include "SharedStorage.h"
 #include "ZUPIFileOpen.h"
@@ -58,8 +59,8 @@ LabelState lookAtLabel(const std::string& path) {
 // The server's word: does the directory list the label's name now?
 bool labelListed(const std::string& labelPath) {
   ino64_t label = 0, unused = 0;
-  return listedInodes(sys::directoryOf(labelPath), kLabelFileName, label, kLabelFileName, unused) ==
-             0 &&
+  return listedInodes(LabelDirectory::of(labelPath).path(), kLabelFileName, label, kLabelFileName,
+                      unused) == 0 &&
          label != 0;
 }
 
@@ -88,12 +89,11 @@ int lockLabelForReading(const std::string& labelPath) {
 // True when the name leads to the file the listing names, or when the
 // listing's numbers cannot be compared with a look by name here.
 bool nameMatchesListing(const std::string& labelPath) {
-  const std::string directory = sys::directoryOf(labelPath);
-  const std::string lockPath = sys::joinPath(directory, kLockFileName);
+  const LabelDirectory directory = LabelDirectory::of(labelPath);
   ino64_t listedLabel = 0, listedLock = 0;
   struct stat label, lock;
-  if (listedInodes(directory, kLabelFileName, listedLabel, kLockFileName, listedLock) != 0 ||
-      sys::calls().stat(lockPath.c_str(), &lock) != 0 ||
+  if (listedInodes(directory.path(), kLabelFileName, listedLabel, kLockFileName, listedLock) != 0 ||
+      sys::calls().stat(directory.lock().c_str(), &lock) != 0 ||
       static_cast<ino64_t>(lock.st_ino) != listedLock) {
     return true;
   }
@@ -109,7 +109,7 @@ LabelRetry::LabelRetry(const std::string& labelPath)
 bool LabelRetry::pauseBeforeLoadingAgain(int loadCode, EvDebug& log, const char* function) {
   const bool mayBeAReplace = loadCode == ZUPI_FILE_NOT_FOUND || loadCode == ZUPI_FILE_UNREADABLE;
   if (!mayBeAReplace || backoff_.expired()) return false;
-  if (storageKindOf(sys::directoryOf(labelPath_)) != StorageKind::Shared) return false;
+  if (storageKindOf(LabelDirectory::of(labelPath_).path()) != StorageKind::Shared) return false;
   const LabelState state =
       loadCode == ZUPI_FILE_NOT_FOUND ? LabelState::Missing : lookAtLabel(labelPath_);
   if (state == LabelState::Unreadable) return false;

@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include "DirectoryListing.h"
+#include "LabelDirectory.h"
 #include "LabelNames.h"
 #include "SharedStorage.h"
 #include "sys/Absent.h"
@@ -31,14 +32,13 @@ bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loade
 // The server's listing agrees, where its inode numbers can be compared with
 // a look by name (the lock file, never replaced, tells).
 bool listingHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
-  const std::string directory = sys::directoryOf(labelPath);
-  const std::string lockPath = sys::joinPath(directory, kLockFileName);
+  const LabelDirectory directory = LabelDirectory::of(labelPath);
   ino64_t listedLabel = 0, listedLock = 0;
   struct stat lock;
-  if (listedInodes(directory, kLabelFileName, listedLabel, kLockFileName, listedLock) != 0) {
+  if (listedInodes(directory.path(), kLabelFileName, listedLabel, kLockFileName, listedLock) != 0) {
     return false;
   }
-  if (sys::calls().stat(lockPath.c_str(), &lock) != 0 ||
+  if (sys::calls().stat(directory.lock().c_str(), &lock) != 0 ||
       static_cast<ino64_t>(lock.st_ino) != listedLock) {
     return true;
   }
@@ -52,7 +52,7 @@ RenameVerdict checkLabelStillCurrent(LabelLock* lock, const std::string& labelPa
   int err = 0;
   if (lock != nullptr && !lock->stillHeld(err)) return RenameVerdict::LockLost;
   if (!nameHoldsLoadedLabel(labelPath, loaded)) return RenameVerdict::TargetChanged;
-  if (recentStorageKindOf(sys::directoryOf(labelPath)) == StorageKind::Shared &&
+  if (recentStorageKindOf(LabelDirectory::of(labelPath).path()) == StorageKind::Shared &&
       !listingHoldsLoadedLabel(labelPath, loaded)) {
     return RenameVerdict::TargetChanged;
   }

@@ -7,6 +7,7 @@
 
 #include "DurableReplace.h"
 #include "ICLRoutines.h"
+#include "LabelDirectory.h"
 #include "LabelFormat.h"
 #include "LabelLock.h"
 #include "LabelNames.h"
@@ -21,20 +22,13 @@
 
 namespace {
 
-using icl::LockedResult;
-using icl::WriterLockState;
+using icl::StepResult;
 
 const char* const kWriteNew = "ICLController::WriteNewICL";
 const char* const kRewrite = "ICLController::UpdateICLInternal()";
 
 // A new label and a rewrite fail with different lines that operators know.
 enum class LabelWriteKind { NewLabel, Rewrite };
-
-// The label's directory with its slash, as the directory's failure lines
-// have always named it.
-std::string labelDirectory(const std::string& labelPath) {
-  return labelPath.substr(0, labelPath.size() - strlen(icl::kLabelFileName));
-}
 
 bool hasFullIdentity(const ICLData& data) {
   return data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
@@ -105,10 +99,10 @@ void logAbandoned(EvDebug& log, const char* function, const std::string& labelPa
 // (null: there was no label) was loaded. Content no reader would accept is
 // refused and nothing is written. Failed has every line of the failure
 // logged; Superseded wrote nothing and says why at Debug.
-LockedResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind kind,
-                            const std::string& labelPath, const std::string& content,
-                            const struct stat* loaded, const struct stat* attributes,
-                            icl::LabelLock& held) {
+StepResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind kind,
+                          const std::string& labelPath, const std::string& content,
+                          const struct stat* loaded, const struct stat* attributes,
+                          icl::LabelLock& held) {
   if (content.size() > static_cast<size_t>(icl::kReaderSizeLimit)) {
     log.Error(function,
               "Index cache label [%s] is full: it would grow to [%zu] bytes, over the limit of "
@@ -116,10 +110,10 @@ LockedResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind k
               "that are no longer used to make room.",
               labelPath.c_str(), content.size(), icl::kReaderSizeLimit,
               icl::countAccessPathLines(content));
-    return LockedResult::Failed;
+    return StepResult::Failed;
   }
   icl::ReplaceRequest request;
-  request.directory = labelDirectory(labelPath);
+  request.directory = icl::LabelDirectory::of(labelPath).slashed();
   request.target = labelPath;
   request.content = &content;
   request.attributes = attributes;
@@ -132,14 +126,14 @@ LockedResult writeLabelFile(EvDebug& log, const char* function, LabelWriteKind k
   icl::ReplaceNotes notes;
   const int result = icl::replaceFileDurably(request, error, notes);
   logLeftoversRemoved(log, function, notes.leftoversRemoved);
-  if (result == 0) return LockedResult::Succeeded;
+  if (result == 0) return StepResult::Succeeded;
   if (error.abandoned != icl::RenameVerdict::Go) {
     logAbandoned(log, function, labelPath, error.abandoned);
-    return LockedResult::Superseded;
+    return StepResult::Superseded;
   }
   logKnownFailureLine(log, function, kind, labelPath, error.step);
   logReplaceFailure(log, function, labelPath, error);
-  return LockedResult::Failed;
+  return StepResult::Failed;
 }
 
 // A change that changes no byte writes nothing, but answers 0 only once the
@@ -151,7 +145,8 @@ int syncUnchangedLabel(EvDebug& log, const char* function, const std::string& la
       icl::sys::openRetry(labelPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   int err = label.valid() && icl::sys::fsyncRetry(label.get()) == 0 ? 0 : errno;
   if (err == EINVAL) err = 0;  // a file system that cannot sync
-  if (err == 0 && icl::syncDirectory(labelDirectory(labelPath), error) == 0) return 0;
+  if (err == 0 && icl::syncDirectory(icl::LabelDirectory::of(labelPath).slashed(), error) == 0)
+    return 0;
   log.Error(function,
             "Index cache label [%s] already holds this change, but syncing [%s] failed: [%s]. The "
             "change may not survive a power failure.",
@@ -190,31 +185,29 @@ int ICLController::writeNewLabelFile() {
     Error(kWriteNew, "Illegal request. Aborting.");
     return -1;
   }
-  return icl::runWithWritersLock(
-      *this, kWriteNew, iclLocation, iclError,
-      [this](WriterLockState lock, icl::LabelLock& held) { return writeNewLabel(lock, held); });
+  return icl::runWithWritersLock(*this, kWriteNew, iclLocation, iclError,
+                                 [this](icl::LabelLock& held) { return writeNewLabel(held); });
 }
 
-LockedResult ICLController::writeNewLabel(WriterLockState lock, icl::LabelLock& held) {
+StepResult ICLController::writeNewLabel(icl::LabelLock& held) {
   if (!hasFullIdentity(iclData)) {
     Error(kWriteNew, "Illegal request. Aborting.");
-    return LockedResult::Failed;
+    return StepResult::Failed;
   }
-  if (ConstructICLPath() != 0) return LockedResult::Failed;
-  if (lock == WriterLockState::NotTaken) return LockedResult::RetryUnderLock;
+  if (ConstructICLPath() != 0) return StepResult::Failed;
+  if (held.directoryWasMissing()) return StepResult::RetryUnderLock;
   // Whatever stands at the name now is what the new label replaces; the
   // check before the rename makes sure it still does.
   struct stat standing;
   const bool present = icl::sys::calls().stat(iclPath.c_str(), &standing) == 0;
   const std::string content = icl::renderNewLabel(iclData, hostName, description);
-  const LockedResult written =
-      writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath, content,
-                     present ? &standing : nullptr, nullptr, held);
-  if (written == LockedResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
-  if (written != LockedResult::Succeeded) return written;
+  const StepResult written = writeLabelFile(*this, kWriteNew, LabelWriteKind::NewLabel, iclPath,
+                                            content, present ? &standing : nullptr, nullptr, held);
+  if (written == StepResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
+  if (written != StepResult::Succeeded) return written;
   Debug(kWriteNew, "New ICL file was written successfully. Pool=[%d], Cache=[%d], Timestamp=[%ld].",
         iclData.indexCachePoolID, iclData.indexCacheID, static_cast<long>(iclData.timeStampMarker));
-  return LockedResult::Succeeded;
+  return StepResult::Succeeded;
 }
 
 int ICLController::UpdateICLInternal(TUpdateMode mode) {
@@ -232,13 +225,12 @@ int ICLController::rewriteLoadedLabel(TUpdateMode mode) {
   // Rewrites the copy the caller loaded, as asked, but under the writers'
   // lock so that it never interleaves with another writer's replace.
   icl::LabelLock lock;
-  WriterLockState state = WriterLockState::NotTaken;
-  if (icl::takeWritersLock(*this, kRewrite, iclLocation, lock, state, iclError) != 0) return -1;
+  if (icl::takeWritersLock(*this, kRewrite, iclLocation, lock, iclError) != 0) return -1;
   // The owner and mode come from the label as it stands now, read through
   // one descriptor; one that cannot be read is not replaced.
   icl::LoadReport current;
   ZUPITextFileOpen standing(iclPath.c_str(), current);
-  LockedResult result = LockedResult::Failed;
+  StepResult result = StepResult::Failed;
   if (standing.isFileOpen()) {
     result = rewriteLabel(mode, lock, &current);
   } else if (standing.getFileIOError() == ZUPI_FILE_NOT_FOUND) {
@@ -249,15 +241,15 @@ int ICLController::rewriteLoadedLabel(TUpdateMode mode) {
                     "owner and permissions.",
                     iclPath.c_str());
   }
-  if (result != LockedResult::Superseded) return result == LockedResult::Succeeded ? 0 : -1;
+  if (result != StepResult::Superseded) return result == StepResult::Succeeded ? 0 : -1;
   return failWith(ICL_ERROR_FILE_LOCK, EV_LOG_ERROR, kRewrite,
                   "Index cache label [%s] left unchanged: another writer changed it, or took the "
                   "writers' lock, while this change was being written. Read it again and retry.",
                   iclPath.c_str());
 }
 
-LockedResult ICLController::rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
-                                         const icl::LoadReport* loaded) {
+StepResult ICLController::rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
+                                       const icl::LoadReport* loaded) {
   const bool removing = mode == ICL_UPDATE_REMOVE;
   const icl::LabelRewrite rewrite = icl::rewriteLabelText(*iclFile, mode, iclData, hostName);
   if (!removing && !rewrite.markerLineFound) {
@@ -269,21 +261,21 @@ LockedResult ICLController::rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
   const bool unchanged = loaded != nullptr && rewrite.text == loaded->bytes;
   if (unchanged && held.held()) {
     std::vector<std::string> removed;
-    icl::sweepLeftoverTemps(labelDirectory(iclPath), iclPath, removed);
+    icl::sweepLeftoverTemps(icl::LabelDirectory::of(iclPath).slashed(), iclPath, removed);
     logLeftoversRemoved(*this, kRewrite, removed);
   }
   if (unchanged && syncUnchangedLabel(*this, kRewrite, iclPath) != 0) {
     iclError = ICL_ERROR_FILE_WRITE;
-    return LockedResult::Failed;
+    return StepResult::Failed;
   }
   if (!unchanged) {
-    const LockedResult written =
+    const StepResult written =
         writeLabelFile(*this, kRewrite, LabelWriteKind::Rewrite, iclPath, rewrite.text,
                        loaded != nullptr ? &loaded->opened : nullptr,
                        loaded != nullptr ? &loaded->opened : nullptr, held);
-    if (written == LockedResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
-    if (written != LockedResult::Succeeded) return written;
+    if (written == StepResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
+    if (written != StepResult::Succeeded) return written;
   }
   logRewriteDone(*this, removing, rewrite.ownLineFound, iclData.accessPathID);
-  return LockedResult::Succeeded;
+  return StepResult::Succeeded;
 }

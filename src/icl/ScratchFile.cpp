@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "LabelDirectory.h"
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
@@ -33,7 +34,7 @@ std::string nodeName() {
 
 std::string uniqueScratchPath(const std::string& directory, const std::string& node) {
   static std::atomic<unsigned> sequence{0};
-  return sys::joinPath(directory, kScratchFileName) + "." + node + "." +
+  return LabelDirectory(directory.c_str()).scratch() + "." + node + "." +
          std::to_string(static_cast<long>(getpid())) + "." + std::to_string(sequence.fetch_add(1));
 }
 

@@ -34,8 +34,6 @@
 
 namespace icl {
 
-const char* const kScratchFileName = "test_rdwrite.txt";
-
 // A scratch file this process created: its path, and the file (device and
 // inode) the path named when it was created.
 struct ScratchFile {

@@ -35,7 +35,6 @@
 
 namespace icl {
 
-const char* const kClaimFileName = "icl_label.claim";
 const std::chrono::seconds kClaimStaleAfter(10);
 const std::chrono::seconds kEmptyClaimStaleAfter(1);
 const std::chrono::minutes kClaimAgeLimit(10);

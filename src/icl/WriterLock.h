@@ -10,23 +10,13 @@
 
 namespace icl {
 
-// Where a writer stands once takeWritersLock has answered 0.
-enum class WriterLockState : int {
-  // The directory did not exist when the lock was tried: nothing guards a
-  // write, and a step about to write answers LockedResult::RetryUnderLock.
-  NotTaken,
-  Held,  // the lock (and the claim) are ours: write
-  // Write without the lock: the file system refuses record locks, or this
-  // process can neither open the lock file nor write the directory.
-  Unlocked,
-};
-
 // What a step run under the writers' lock answers.
-enum class LockedResult : int {
+enum class StepResult : int {
   Succeeded,  // the operation answers 0
   Failed,     // the operation answers -1; the step has set the error and logged
-  // The step was about to write, but the lock state was NotTaken: take the
-  // lock again (the directory is there now) and run the step once more.
+  // The step was about to write, but the lock was not taken because the
+  // directory was missing (LockResult::NoDirectory): take the lock again
+  // (the directory is there now) and run the step once more.
   RetryUnderLock,
   // Just before its rename the step found the label changed or the lock
   // lost (LabelStillCurrent.h) and wrote nothing: take the lock again, load
@@ -38,14 +28,19 @@ enum class LockedResult : int {
 const int kSupersededRedos = 3;
 
 // Takes the writers' lock of the directory `location` names. 0: go on, as
-// `state` says (a missing directory is not an error here: the read that
-// follows reports it). -1: the lock could not be taken; `error` is
-// ICL_ERROR_FILE_LOCK and an Error line says why.
+// lock.state() says: Held (write; the claim is ours too), NoDirectory (the
+// directory was not there, or no location was given: nothing guards a
+// write, and a step about to write answers StepResult::RetryUnderLock; the
+// read that follows reports a missing directory), NotSupported or NoAccess
+// (write without the lock: the file system refuses record locks, or this
+// process can neither open the lock file nor write the directory). -1: the
+// lock could not be taken; `error` is set (ICL_ERROR_FILE_LOCK, or
+// ICL_ERROR_FILE_READ for a name that stays stale) and an Error line says why.
 int takeWritersLock(EvDebug& log, const char* function, const char* location, LabelLock& lock,
-                    WriterLockState& state, TICLError& error);
+                    TICLError& error);
 
-// Runs `step(state, lock)` under the writers' lock and answers its result
-// as 0 or -1 (`lock` is the held LabelLock, for the check before a rename).
+// Runs `step(lock)` under the writers' lock and answers its result as 0 or
+// -1 (`lock` says how it was taken, and is asked again before a rename).
 // A step that meets a directory which appeared after the lock was tried
 // answers RetryUnderLock and runs again; one that found its label superseded
 // runs again on the label as it is then, kSupersededRedos times at most.
@@ -60,17 +55,16 @@ int runWithWritersLock(EvDebug& log, const char* function, const char* location,
   int superseded = 0;
   while (appeared < kAttempts && superseded <= kSupersededRedos) {
     LabelLock lock;
-    WriterLockState state = WriterLockState::NotTaken;
-    if (takeWritersLock(log, function, location, lock, state, error) != 0) return -1;
-    switch (step(state, lock)) {
-      case LockedResult::Succeeded:
+    if (takeWritersLock(log, function, location, lock, error) != 0) return -1;
+    switch (step(lock)) {
+      case StepResult::Succeeded:
         return 0;
-      case LockedResult::Failed:
+      case StepResult::Failed:
         return -1;
-      case LockedResult::RetryUnderLock:
+      case StepResult::RetryUnderLock:
         ++appeared;
         break;
-      case LockedResult::Superseded:
+      case StepResult::Superseded:
         ++superseded;
         break;
     }

@@ -10,6 +10,7 @@
 
 #include "ICLRoutines.h"
 #include "ICLToolSupport.h"
+#include "icl/LabelDirectory.h"
 #include "icl/LabelNames.h"
 #include "sys/FileIo.h"
 #include "sys/JoinPath.h"
@@ -40,9 +41,7 @@ ICLToolLabelRead readToEnd(int fd, std::string& bytes, int& error) {
 
 }  // namespace
 
-std::string ICLToolLabelPath(const char* dir) {
-  return icl::sys::joinPath(convertSlashes(dir), icl::kLabelFileName);
-}
+std::string ICLToolLabelPath(const char* dir) { return icl::LabelDirectory(dir).label(); }
 
 ICLToolLabelRead ICLToolReadLabel(const char* dir, std::string& bytes, int& error) {
   // Non-blocking: a FIFO in the label's place must not hang the caller.
