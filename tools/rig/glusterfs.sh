@@ -39,20 +39,22 @@ volume management
     option max-port 60999
 end-volume
 VOL
-  local before
-  before=$(gluster_entries)
+  gluster_before=$(gluster_entries)
   on_exit remove_gluster_made  # after glusterd has stopped
   in_ns "$gluster_ns" glusterd -N -f "$tmp/glusterd.vol" -l "$tmp/logs/glusterd.log" \
     -p "$tmp/glusterd.pid" >/dev/null 2>&1 &
   local pid=$!
   on_exit "gluster_stop $pid"
   wait_for 30 gluster_cli volume list || setup_failed "glusterd did not answer (see its log)"
-  gluster_made=$(comm -13 <(echo "$before") <(gluster_entries))
+  note_gluster_made
 }
 
-# glusterd makes a few entries in the system's GlusterFS directories whatever
-# it is told; those that appeared while it started are its, removed on exit.
+# glusterd and the bricks it starts make a few entries in the system's
+# GlusterFS directories whatever they are told (brick sockets in /run/gluster);
+# those that appeared while they started are theirs, removed on exit.
+gluster_before=
 gluster_made=
+note_gluster_made() { gluster_made=$(comm -13 <(echo "$gluster_before") <(gluster_entries)); }
 remove_gluster_made() { [[ -z $gluster_made ]] || xargs -r -d '\n' rm -rf -- <<<"$gluster_made"; }
 
 gluster_stop() {  # gluster_stop PID: the volume, then glusterd
@@ -74,6 +76,7 @@ create_volume() {
   done
   gluster_cli volume start "$gluster_volume" >/dev/null || setup_failed "volume start failed"
   wait_for 30 brick_online || setup_failed "the brick did not come online"
+  note_gluster_made
 }
 
 brick_online() { gluster_cli volume status "$gluster_volume" --xml | grep -q '<status>1</status>'; }
