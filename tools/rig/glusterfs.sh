@@ -61,6 +61,7 @@ gluster_stop() {  # gluster_stop PID: the volume, then glusterd
   if kill -0 "$1" 2>/dev/null; then
     gluster_cli volume stop "$gluster_volume" force >/dev/null 2>&1
     gluster_cli volume delete "$gluster_volume" >/dev/null 2>&1
+    note_gluster_made  # deleting a volume makes geo-replication/ too
   fi
   kill_pid "$1" 10
 }

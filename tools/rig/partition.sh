@@ -117,10 +117,17 @@ fcntl.lockf(f, fcntl.LOCK_EX)
 time.sleep(float(sys.argv[2]))' "$1/icl_label.lock" "$2"
 }
 
+# A's mount answers again: after a heal its client reconnects within seconds.
+part_a_connected() {
+  local probe=${mounts[0]}/icl-rig-alive-$$
+  mkdir "$probe" && rmdir "$probe"
+}
+
 part_step() {  # part_step STEP K: one run of one step; prints its line
   local step=$1 sub=icl-rig-part-$1-$2 hold= started=$SECONDS
   local a_dir=${mounts[0]}/$sub b_dir=${mounts[1]}/$sub cal=${mounts[0]}/$sub-cal
   rm -f "$tmp"/out/*
+  wait_for 90 part_a_connected || setup_failed "host A's mount did not come back after the heal"
   mkdir "$b_dir" "${mounts[1]}/$sub-cal" || setup_failed "cannot create $b_dir"
   "$icl" new "$b_dir" --pool 3 --cache 7 --path 1 --marker 1001 --host rig >/dev/null &&
     cp "$b_dir/icl_label.txt" "${mounts[1]}/$sub-cal/" || setup_failed "no first label"
