@@ -175,23 +175,9 @@ part_start_a() {  # part_start_a STEP DIR HOLD: A's change, in the background
   set +m
 }
 
-# What a command said: its exit status and, when it failed, its last Error line.
-part_said() {
-  python3 -c 'import json, sys
-try:
-    a = json.load(open(sys.argv[1]))
-except ValueError:
-    a = None
-rc = open(sys.argv[2]).read().strip() or "none"
-if a is None:
-    print("exit %s, no answer" % rc)
-elif a.get("ok"):
-    print("exit %s, %s" % (rc, "label changed" if a.get("changed") else "unchanged"))
-else:
-    lines = [e["message"] for e in a.get("libraryErrors") or []]
-    print("exit %s, %s: %s" % (rc, a["error"]["name"], lines[-1] if lines else "no Error line"))' \
-    "$1.json" "$1.rc" 2>/dev/null | sed "s|$tmp/||g"
-}
+# What host $1's command said, in a line; fails when it failed without an
+# Error line.
+part_said() { python3 "$rig_dir/said.py" "$tmp/out/$1.json" "$tmp/out/$1.rc" "$tmp/"; }
 
 part_lists() { grep -q "^USED_BY_ACCESSPATHID: *$2\\b" "$1/icl_label.txt"; }
 
@@ -199,23 +185,26 @@ declare -A part_totals=([bad]=0 [runs]=0)
 
 # Judges one run: B's line survived (lost silently when B said it changed the
 # label), and A's line is there or A failed with an Error line.
-part_judge() {  # part_judge STEP K B_DIR_NAME SECONDS
-  local label=$truth/${3##*/} a_rc b_rc verdict=ok a_line=no b_line=no
+part_judge() {  # part_judge STEP K DIR SECONDS (DIR through any mount)
+  local dir=$truth/${3##*/} a_rc b_rc verdict=ok a_line=no b_line=no a_said b_said a_clear=0
   a_rc=$(cat "$tmp/out/a.rc" 2>/dev/null) b_rc=$(cat "$tmp/out/b.rc" 2>/dev/null)
-  part_lists "$label" 100 && a_line=yes
-  part_lists "$label" 200 && b_line=yes
-  "$icl" show "$label" --json >/dev/null 2>&1 || verdict="FINAL LABEL INVALID"
-  if [[ $b_line == no && $b_rc == 0 ]]; then
+  a_said=$(part_said a) || a_clear=1
+  b_said=$(part_said b)
+  part_lists "$dir" 100 && a_line=yes
+  part_lists "$dir" 200 && b_line=yes
+  if ! "$icl" show "$dir" --json >/dev/null 2>&1; then
+    verdict="FINAL LABEL INVALID"
+  elif [[ $b_line == no && $b_rc == 0 ]]; then
     verdict="B'S LINE LOST SILENTLY"
   elif [[ $a_rc == 0 && $a_line == no ]]; then
     verdict="A'S LINE LOST SILENTLY"
-  elif [[ $a_rc != 0 ]] && ! grep -q '"libraryErrors":\[{' "$tmp/out/a.json"; then
+  elif ((a_clear != 0)); then
     verdict="A FAILED WITHOUT AN ERROR LINE"
   fi
   [[ $part_held == "NOT HELD"* ]] && verdict="A WAS NOT HELD AT THIS STEP: the run says nothing"
   [[ $verdict == ok ]] || ((part_totals[bad]++))
   ((part_totals[runs]++))
-  note "step $1, run $2 ($4 s): A: $(part_said "$tmp/out/a"); B: $(part_said "$tmp/out/b");" \
+  note "step $1, run $2 ($4 s): A: $a_said; B: $b_said;" \
        "final label lists A's line: $a_line, B's: $b_line: $verdict"
   [[ -z $part_held ]] || note "  A was held at: $part_held"
 }
