@@ -9,7 +9,8 @@
 # Steps, found per run from a traced change through A's own mount:
 #   waiting   B's host holds the writers' lock; A waits for it when cut off
 #   locked    A held right after the lock call that took the lock
-#   reread    A held before creating the new label's file (after its re-read)
+#   reread    A held after its re-read under the lock, before it creates the
+#             new label's file
 #   tempfile  A held before the rename of the new label's file
 #   renamed   A held right after that rename
 
@@ -67,7 +68,7 @@ part_hold_for() {
       }
       return n
     }
-    function pick(path, how) { target = path; how_ = how; target_line = NR }
+    function pick(path, how, line) { target = path; how_ = how; target_line = line }
     {
       n = name_of($0); lines[NR] = $0; names[NR] = n
       if (target) next
@@ -75,17 +76,24 @@ part_hold_for() {
       paths_of($0, fd, "<\\/[^>]*>")        # the paths of descriptors (strace -y)
       if (!locked && n == "fcntl" && $0 ~ /F_(OFD_)?SETLKW?, \{l_type=F_WRLCK/ && $0 ~ /= 0$/) {
         locked = 1
-        if (step == "locked") pick(fd[1], "delay_exit")
+        if (step == "locked") pick(fd[1], "delay_exit", NR)
         next
       }
       if (!locked) next
+      if ((n == "read" || n == "close") && fd[1] ~ /\/icl_label\.txt$/) {
+        label_line = NR; label_path = fd[1]  # the last access to the label read so far
+      }
+      # After the re-read: right after the last read or close of the label
+      # before the new label'"'"'s file is created, a call on a path that does not
+      # change from run to run (the new file may get a new name each time).
       if (step == "reread" && n == "openat" && $0 ~ /O_CREAT/ && p[1] !~ /\.lock$/) {
-        pick(p[1], "delay_enter")
+        if (label_line) pick(label_path, "delay_exit", label_line)
+        else pick(p[1], "delay_enter", NR)
       }
       # strace matches a rename by its first path only, which a writer may name
       # afresh each time: renames are counted whatever their paths.
-      if (n ~ /^rename/ && step == "tempfile") pick("-", "delay_enter")
-      if (n ~ /^rename/ && step == "renamed") pick("-", "delay_exit")
+      if (n ~ /^rename/ && step == "tempfile") pick("-", "delay_enter", NR)
+      if (n ~ /^rename/ && step == "renamed") pick("-", "delay_exit", NR)
     }
     END {
       if (!target) exit 1
@@ -134,7 +142,7 @@ part_step() {  # part_step STEP K: one run of one step; prints its line
   if [[ $step != waiting ]]; then
     # The same command as A's below, so that it makes the same calls.
     part_change a "$cal" 100 "$tmp/out/cal" strace -f -qq -y -o "$tmp/out/cal.trace" \
-      -e trace=openat,fcntl,flock,rename,renameat,renameat2
+      -e trace=openat,read,close,fcntl,flock,rename,renameat,renameat2
     hold=$(part_hold_for "$step" "$tmp/out/cal.trace") ||
       setup_failed "no $step step in a traced change: $(grep -v '\.so' "$tmp/out/cal.trace")"
     hold=${hold/DELAY/$((part_resume * 1000000))}
