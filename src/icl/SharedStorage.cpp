@@ -50,8 +50,13 @@ std::string readMountInfo() {
   }
 }
 
-// The type field of the mountinfo line for device `device` ("major:minor").
-std::string typeOfDevice(const std::string& mountInfo, const std::string& device) {
+struct MountFields {
+  std::string type;
+  std::string source;  // as mountinfo writes it: space, tab, newline, \ and # as \ooo
+};
+
+// The type and source fields of the mountinfo line for device `device` ("major:minor").
+MountFields fieldsOfDevice(const std::string& mountInfo, const std::string& device) {
   std::istringstream lines(mountInfo);
   std::string line;
   while (std::getline(lines, line)) {
@@ -60,10 +65,13 @@ std::string typeOfDevice(const std::string& mountInfo, const std::string& device
     if (!(fields >> id >> parent >> dev) || dev != device) continue;
     while (fields >> field && field != "-") {
     }
-    std::string type;
-    if (fields >> type) return type;
+    MountFields mount;
+    if (fields >> mount.type) {
+      fields >> mount.source;
+      return mount;
+    }
   }
-  return "";
+  return {};
 }
 
 }  // namespace
@@ -98,14 +106,24 @@ StorageKind recentStorageKindOf(const std::string& dir) {
 std::string mountTypeOf(const std::string& dir) {
   struct stat st;
   if (sys::calls().stat(dir.c_str(), &st) != 0) return "";
-  return typeOfDevice(readMountInfo(),
-                      std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
+  const MountFields mount = fieldsOfDevice(
+      readMountInfo(), std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
+  // MooseFS's client mounts as plain "fuse"; only its source, "mfs#MASTER:PORT", names it.
+  if (mount.type == "fuse" &&
+      (mount.source.rfind("mfs#", 0) == 0 || mount.source.rfind("mfs\\043", 0) == 0)) {
+    return "fuse.mfs";
+  }
+  return mount.type;
 }
 
 std::string sharedStorageNeeds(const std::string& type) {
   if (type == "fuse.glusterfs" || type == "glusterfs") {
     return "Hosts with older versions of this library lose changes there unless the volume "
            "options performance.open-behind and performance.stat-prefetch are off";
+  }
+  if (type == "fuse.mfs") {
+    return "Changes from several hosts need MooseFS mounted with its locks on (no mfsnoposixlocks "
+           "or mfsnobsdlocks) and no name cache (no mfsentrycacheto above 0)";
   }
   if (type.rfind("nfs", 0) == 0) {
     return "Changes from several hosts need NFSv4, or NFSv3 with its lock manager (no nolock or "

@@ -32,7 +32,9 @@ StorageKind storageKindOf(const std::string& dir);
 StorageKind recentStorageKindOf(const std::string& dir);
 
 // The file system type /proc/self/mountinfo gives for the mount holding
-// `dir` ("fuse.glusterfs", "nfs4", ...); "" when it cannot be told.
+// `dir` ("fuse.glusterfs", "nfs4", ...); "" when it cannot be told. A FUSE
+// mount whose type says only "fuse" is named by its source where that tells:
+// "fuse.mfs" for MooseFS ("mfs#MASTER:PORT").
 std::string mountTypeOf(const std::string& dir);
 
 // What the label's guarantees need of a mount of `type`, as a sentence.
