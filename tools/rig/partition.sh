@@ -11,7 +11,9 @@
 #   locked    A held right after the lock call that took the lock
 #   reread    A held after its re-read under the lock, before it creates the
 #             new label's file
-#   tempfile  A held before the rename of the new label's file
+#   tempfile  A held once the new label's file is written and synced, before
+#             the last look at the label and the lock that comes before
+#             its rename
 #   renamed   A held right after that rename
 
 part_server=10.199.20.1
@@ -86,13 +88,13 @@ part_hold_for() {
       # After the re-read: right after the last read or close of the label
       # before the new label'"'"'s file is created, a call on a path that does not
       # change from run to run (the new file may get a new name each time).
-      if (step == "reread" && n == "openat" && $0 ~ /O_CREAT/ && p[1] !~ /\.lock$/) {
+      if (step == "reread" && n == "openat" && $0 ~ /O_CREAT/ && p[1] ~ /icl_label\.txt\.tmp/) {
         if (label_line) pick(label_path, "delay_exit", label_line)
         else pick(p[1], "delay_enter", NR)
       }
       # strace matches a rename by its first path only, which a writer may name
       # afresh each time: renames are counted whatever their paths.
-      if (n ~ /^rename/ && step == "tempfile") pick("-", "delay_enter", NR)
+      if (n == "fsync" && step == "tempfile" && fd[1] ~ /icl_label\.txt\.tmp/) pick("-", "delay_exit", NR)
       if (n ~ /^rename/ && step == "renamed") pick("-", "delay_exit", NR)
     }
     END {
@@ -142,7 +144,7 @@ part_step() {  # part_step STEP K: one run of one step; prints its line
   if [[ $step != waiting ]]; then
     # The same command as A's below, so that it makes the same calls.
     part_change a "$cal" 100 "$tmp/out/cal" strace -f -qq -y -o "$tmp/out/cal.trace" \
-      -e trace=openat,read,close,fcntl,flock,rename,renameat,renameat2
+      -e trace=openat,read,close,fcntl,flock,fsync,rename,renameat,renameat2
     hold=$(part_hold_for "$step" "$tmp/out/cal.trace") ||
       setup_failed "no $step step in a traced change: $(grep -v '\.so' "$tmp/out/cal.trace")"
     hold=${hold/DELAY/$((part_resume * 1000000))}
