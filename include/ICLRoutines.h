@@ -35,23 +35,37 @@
 //
 // Writing. WriteNewICL, UpdateICL, RemoveAccessPathIDfromICL, CheckICL when
 // it adds the caller's access path, and UpdateICLInternal replace the label
-// whole: the new text goes to a temporary file beside it (created
-// exclusively: "icl_label.txt.tmp" under the lock, a name of its own per
-// attempt without it), is synced, and is renamed over the label; then the
-// directory is synced. Readers see the old label or the new one, never a
-// partial one. Writers take an exclusive lock on "icl_label.lock" beside the
-// label; UpdateICL, RemoveAccessPathIDfromICL and CheckICL read the label
-// afresh under it, so a change another writer made is never undone.
+// whole: the new text goes to a temporary file beside it, is synced, and is
+// renamed over the label; then the directory is synced. Readers see the old
+// label or the new one, never a partial one. Each writer's temporary file is
+// its own ("icl_label.txt.tmp-<writer>-<n>", created exclusively, a name no
+// other writer on any host forms); a writer never touches another's, but
+// removes leftovers of writers that are gone: one of this host whose process
+// has ended at once, any other once unmodified for 15 minutes.
+//  - UpdateICL, RemoveAccessPathIDfromICL and CheckICL read the label afresh
+//    under the writers' lock and claim (Locking, below). Just before its
+//    rename a writer asks again whether the lock and the claim are still its
+//    own and whether the label is still the file it read (same file, size
+//    and times; on shared storage also the inode a fresh directory listing
+//    gives, which no client cache answers). If not, it reads the label again
+//    and redoes its change on it, three times at most, then fails with
+//    ICL_ERROR_FILE_LOCK and an Error line. The time left between that check
+//    and the rename (a stat and a rename; a few round trips on a network
+//    file system) is the only window in which a writer that loses its lock
+//    without being told can still undo one change; nothing can tear the
+//    label.
 //  - UpdateICL(true) writes a new label only where none is, or where the
 //    label was read whole but lacks a required key. A label that cannot be
 //    read, or is too large, is never replaced by a new one: that would drop
-//    every access path it lists. WriteNewICL replaces whatever stands there.
+//    every access path it lists (ICL_ERROR_FILE_INVALID for a large one,
+//    whatever allowNewICL says). WriteNewICL replaces whatever stands there.
 //  - A change that would make the label larger than a reader accepts is
 //    refused (ICL_ERROR_FILE_WRITE, Error line "Index cache label [...] is
 //    full: ..."), so no writer produces a label a reader refuses.
 //  - A change that changes no byte (removing an access path the label does
-//    not list, refreshing a line that is already as asked) succeeds without
-//    writing: same file, same time, also on a read-only directory.
+//    not list, refreshing a line that is already as asked) writes nothing
+//    (same file, same time) but syncs the label and its directory before it
+//    answers 0, so 0 always means on disk.
 //  - A rewrite keeps the label's permission bits, owner and group, taken
 //    from the descriptor the label was read through. A process refused a
 //    change of owner (EPERM: an unprivileged one) writes the label as its
@@ -59,6 +73,9 @@
 //    set them fails the rewrite. A new label gets 0666 less the umask.
 //  - Caller text (host name, description) never starts a line of its own,
 //    and a controller marker of 0 never replaces the label's marker.
+//  - A load reads the label to its end whatever its size said, and reads it
+//    again when it changed while being read (three times, then
+//    ICL_ERROR_FILE_READ): a cut text is never taken for the label.
 //
 // Error handling: what is on disk after each kind of failure
 // ----------------------------------------------------------
@@ -73,10 +90,18 @@
 //    the label byte for byte as it was.
 //  - -1 with ICL_ERROR_FILE_WRITE and an Error line "Index cache label [...]
 //    was replaced, but syncing the directory [...] failed" (or opening or
-//    closing it): the NEW label is in place, but a power failure may still
-//    bring back the old one. Do not retry blindly; read what stands.
-//  - A temporary file is left only where removing it failed too; the next
-//    writer under the lock removes "icl_label.txt.tmp".
+//    closing it), or "[...] already holds this change, but syncing [...]
+//    failed": the NEW label is in place, but a power failure may still bring
+//    back the old one. Retrying the same change answers 0 only once it is
+//    on disk.
+//  - A directory that cannot be examined (stat fails with EIO, EACCES,
+//    ESTALE, ENOTCONN, ...) is ICL_ERROR_FILE_READ with an Error line naming
+//    the call and the reason, never "not found".
+//  - None of the operations throws: memory running out answers -1 with
+//    ICL_ERROR_OUT_OF_MEMORY, and a host log sink that throws ends the
+//    operation at that line with -1 (the label old or new, all released).
+//  - A temporary file is left only where removing it failed too, or when the
+//    writer was killed; the sweep above removes it.
 //  - canFilesBeCreatedInDirectory: the directories it created stay; its
 //    scratch file "test_rdwrite.txt.<node>.<pid>.<n>" (a name of its own,
 //    see the operation) is removed on success and after a failure; only
@@ -84,34 +109,49 @@
 //    a killed check left stays too: no check removes a file it did not
 //    create. It never writes, creates or removes the label.
 //
-// Locking. A writer waits at most 30 seconds for another writer's lock, then
+// Locking. Writers take an exclusive lock on "icl_label.lock" beside the
+// label and, with it, the claim "icl_label.claim": a file created
+// exclusively, which every network file system decides at the server, so
+// that two writers never both replace the label even where locks do not
+// reach other hosts (bind or FUSE mounts with local locks, NFS with
+// local_lock) or a partition took a lock away. Where locks work the claim is
+// always free when the lock is. A claim is taken over only when stale: its
+// writer, on this host, has ended; it stood unchanged for 10 s (1 s while
+// still empty) while the next writer waited; or it is 10 minutes old. A
+// writer waits at most 30 seconds for the lock and the claim together, then
 // fails with ICL_ERROR_FILE_LOCK (operator tools may change the limit:
-// ICLToolSupport.h). The lock belongs to the open file, so threads of one
-// process exclude each other too, and the kernel drops it when its holder
-// dies; do not remove "icl_label.lock". Where the file system refuses record
-// locks, the label is changed WITHOUT a lock (a Debug line says so), and two
-// hosts changing it at once may undo each other's change. Where this process
-// cannot create or open the lock file and could not write the directory
-// either (a read-only file system, a directory of another user), it goes on
-// unlocked: it can change nothing, but it can read, and a change that changes
-// nothing succeeds. Where it may write the directory but not open an existing
-// lock file, it fails with ICL_ERROR_FILE_LOCK rather than change the label
-// unlocked. A new lock file takes the directory's group and its permission
-// bits less the execute bits (0755: 0644, 0775: 0664, 0777: 0666), whatever
-// the umask.
+// ICLToolSupport.h; a limit too large for the clock means none). One lock
+// request on a network file system that cannot reach its server can take as
+// long as that file system's own timeout: the wait can overrun by that much.
+// The lock belongs to the open file, so threads of one process exclude each
+// other too, and the kernel drops it when its holder dies; a child forked
+// while it is held drops its copy at once. Do not remove "icl_label.lock".
+// Where the file system refuses record locks, the label is changed WITHOUT
+// a lock (a Debug line says so). Where this process cannot create or open
+// the lock file and could not write the directory either (a read-only file
+// system, a directory of another user), it goes on unlocked: it can change
+// nothing, but it can read, and a change that changes nothing succeeds.
+// Where it may write the directory (asked with its effective ids) but not
+// open an existing lock file, it fails with ICL_ERROR_FILE_LOCK rather than
+// change the label unlocked. A new lock file takes the directory's group and
+// its permission bits less the execute bits (0755: 0644, 0775: 0664, 0777:
+// 0666), whatever the umask.
 //
 // Shared storage. On FUSE, NFS, SMB, Ceph and other file systems several
 // hosts mount (statfs tells), a name this host looked up may still lead to a
 // label another host has since replaced. So a writer holding the lock first
-// makes the client look the label's name up at the server, and a load of the
-// label that meets a replace (ESTALE, ENOENT while "icl_label.lock" is
-// there, or a failure after which the label reads again) loads it again by
-// name, at most 10 times within about half a second, each time with a Debug
-// line, and then fails as it would have. The first writer in a process that
-// meets shared storage writes a Debug line naming the mount's type and what
-// the guarantees need of it. Across hosts they hold as far as the file system
-// shares locks and keeps its caches coherent (the project's README has a
-// table of which do). Nothing of this happens on local file systems.
+// makes the client look the label's name up at the server, and waits (1.5 s
+// at most) until the name leads to the file the directory lists; if it
+// still does not, the change fails with ICL_ERROR_FILE_READ and an Error
+// line (a mount that caches names). A load that meets a replace (ESTALE, a
+// label missing by name that the directory still lists, or a failure after
+// which the label reads again) loads it again by name, at most 10 times
+// within 526 ms, each time with a Debug line, and then fails as it would
+// have; a label that is simply missing costs one directory listing. The
+// first writer in a process that meets shared storage writes a Debug line
+// naming the mount's type and what the guarantees need of it. The README has
+// a table of the file systems measured. Nothing of this happens on local
+// file systems. Every bound here is stated once, in the library's Backoff.h.
 //
 // Log texts kept word for word
 // ----------------------------
@@ -142,11 +182,12 @@
 //    "Error [%d] returned while checking for file chown capabilities by
 //    stetting GUID [%d] and UID [%d] for [%s]."
 //  - "ICL file is not opened. Error code: [%d]." with the TICLError value,
-//    not the reader's code; "Index cache label file does not contain all the
-//    required parameters, and is thus invalid. Bitmask = [%d]"; the
-//    "ICL_LABEL mismatch. Expected ..." lines (Debug from verifyICL, Error
-//    from UpdateICL); "Updating previous time stamp marker: [%ld] to [%ld]",
-//    an Error line for no failure; "About to remove IndexCacheAccessPathID
+//    not the reader's code (at Debug for a missing label where UpdateICL(true)
+//    then writes a new one: a success logs no Error); "Index cache label file does not contain all
+//    the required parameters, and is thus invalid. Bitmask = [%d]"; the "ICL_LABEL mismatch.
+//    Expected ..." lines (Debug from verifyICL, Error from UpdateICL); "Updating previous time
+//    stamp marker: [%ld] to [%ld]", an Error line for no failure; "About to remove
+//    IndexCacheAccessPathID
 //    [%d] from  IndexCacheID [%d] in IndexPool [%d]." with two blanks.
 //  - The reader's lines (ZUPIFileOpen.h), such as "fopen() failed to open the
 //    file [%s]." where open(2) failed.

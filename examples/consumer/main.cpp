@@ -54,6 +54,25 @@ const char* readerWorks(const std::string& dir) {
   return nullptr;
 }
 
+// A location an operation must refuse, and how.
+struct Failure {
+  std::string location;
+  TICLError error;
+  int event;
+};
+
+// Null when `operation` fails on every location as its row says.
+const char* failsAsExpected(int (ICLController::*operation)(), const std::vector<Failure>& rows) {
+  for (const Failure& f : rows) {
+    ICLController failing("consumer", f.location.c_str());
+    if ((failing.*operation)() != -1 || failing.GetICLError() != f.error ||
+        failing.convertICLErrorToEvEventCode(failing.GetICLError()) != f.event) {
+      return "wrong error or event code";
+    }
+  }
+  return nullptr;
+}
+
 const char* labelReadingWorks(const std::string& dir) {
   const std::string cache = dir + "/cache";
   if (mkdir(cache.c_str(), 0755) != 0) return "cannot create the cache directory";
@@ -79,23 +98,10 @@ const char* labelReadingWorks(const std::string& dir) {
     return "access path 13 seen";
   }
 
-  const struct {
-    std::string location;
-    TICLError error;
-    int event;
-  } failures[] = {
-      {"", ICL_ERROR_EMPTY_PATH, 0x23000180},
-      {dir + "/nowhere", ICL_ERROR_PATH_NOT_FOUND, 0x23000180},
-      {dir, ICL_ERROR_FILE_NOT_FOUND, 0x23000236},
-  };
-  for (const auto& f : failures) {
-    ICLController failing("consumer", f.location.c_str());
-    if (failing.ReadDataFromICL() != -1 || failing.GetICLError() != f.error ||
-        failing.convertICLErrorToEvEventCode(failing.GetICLError()) != f.event) {
-      return "wrong error or event code";
-    }
-  }
-  return nullptr;
+  return failsAsExpected(&ICLController::ReadDataFromICL,
+                         {{"", ICL_ERROR_EMPTY_PATH, 0x23000180},
+                          {dir + "/nowhere", ICL_ERROR_PATH_NOT_FOUND, 0x23000180},
+                          {dir, ICL_ERROR_FILE_NOT_FOUND, 0x23000236}});
 }
 
 const char* labelWritingWorks(const std::string& dir) {
@@ -130,22 +136,9 @@ const char* directoryTestWorks(const std::string& dir) {
   if (probe.canFilesBeCreatedInDirectory() != 0) return "the directory test failed";
   if (rmdir(cache.c_str()) != 0) return "scratch file left";  // the new directory is empty again
   if (!writeText(dir + "/not-a-dir", "x")) return "cannot write a plain file";
-  const struct {
-    std::string location;
-    TICLError error;
-    int event;
-  } failures[] = {
-      {"", ICL_ERROR_EMPTY_PATH, 0x23000180},
-      {dir + "/not-a-dir", ICL_ERROR_FILE_WRITE, 0x23000239},
-  };
-  for (const auto& f : failures) {
-    ICLController failing("consumer", f.location.c_str());
-    if (failing.canFilesBeCreatedInDirectory() != -1 || failing.GetICLError() != f.error ||
-        failing.convertICLErrorToEvEventCode(failing.GetICLError()) != f.event) {
-      return "wrong error or event code";
-    }
-  }
-  return nullptr;
+  return failsAsExpected(&ICLController::canFilesBeCreatedInDirectory,
+                         {{"", ICL_ERROR_EMPTY_PATH, 0x23000180},
+                          {dir + "/not-a-dir", ICL_ERROR_FILE_WRITE, 0x23000239}});
 }
 
 }  // namespace

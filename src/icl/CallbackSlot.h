@@ -40,6 +40,14 @@ class CallbackSlot {
   std::atomic<bool> isSet_{false};
 };
 
+// The process's one slot for callbacks of type Callback. Never destroyed:
+// waits and walks that call it may still run while the process exits.
+template <typename Callback>
+CallbackSlot<Callback>& processSlot() {
+  static auto* slot = new CallbackSlot<Callback>;
+  return *slot;
+}
+
 }  // namespace icl
 
 #endif

@@ -55,12 +55,10 @@ enum class LockResult {
   Failed,       // anything else: a link or a non-file at the name, ...
 };
 
+// Not copyable: it owns the lock's descriptor (and so its lock) and the claim.
 class LabelLock {
  public:
-  LabelLock() = default;
   ~LabelLock() { release(); }
-  LabelLock(const LabelLock&) = delete;
-  LabelLock& operator=(const LabelLock&) = delete;
 
   // Opens `lockPath` (never through a link), creating it if needed with the
   // directory's group and its permission bits less the execute bits (0755

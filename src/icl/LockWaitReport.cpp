@@ -5,25 +5,16 @@
 #include "LabelLock.h"
 
 namespace icl {
-namespace {
-
-CallbackSlot<ICLLabelLockWaitCallback>& waitCallback() {
-  static auto* slot = new CallbackSlot<ICLLabelLockWaitCallback>;  // waits may run during exit
-  return *slot;
-}
-
-}  // namespace
-
 void LockWaitReport::waiting() {
   const auto now = std::chrono::steady_clock::now();
   if (!refusedBefore_) {
     firstRefusal_ = now;
     refusedBefore_ = true;
   }
-  if (!waitCallback().isSet()) return;
+  if (!processSlot<ICLLabelLockWaitCallback>().isSet()) return;
   const long long waited =
       std::chrono::duration_cast<std::chrono::milliseconds>(now - firstRefusal_).count();
-  waitCallback().call(waited);
+  processSlot<ICLLabelLockWaitCallback>().call(waited);
 }
 
 }  // namespace icl
@@ -33,5 +24,5 @@ void ICLToolSetLabelLockWaitLimit(long long milliseconds) {
 }
 
 void ICLToolSetLabelLockWaitCallback(ICLLabelLockWaitCallback callback, void* context) {
-  icl::waitCallback().set(callback, context);
+  icl::processSlot<ICLLabelLockWaitCallback>().set(callback, context);
 }

@@ -19,20 +19,22 @@ mfs_empty_metadata() {
   return 1
 }
 
+# The settings every MooseFS daemon of the rig shares: run as root, keep
+# state under $1, log as $2, bind to the namespace's address.
+daemon_settings() {
+  printf 'WORKING_USER = root\nWORKING_GROUP = root\nDATA_PATH = %s/data\n' "$1"
+  printf 'SYSLOG_IDENT = icl-rig-%s\nNICE_LEVEL = 0\n' "$2"
+}
+
 write_master_config() {
   local d=$tmp/mfs/master
   mkdir -p "$d/data"
   cp "$(mfs_empty_metadata)" "$d/data/metadata.mfs" || setup_failed "no metadata.mfs.empty"
   echo "*  /  rw,alldirs,admin,maproot=0:0" >"$d/exports.cfg"
   : >"$d/topology.cfg"
-  cat >"$d/master.cfg" <<CFG
-WORKING_USER = root
-WORKING_GROUP = root
-DATA_PATH = $d/data
+  { daemon_settings "$d" mfsmaster; cat <<CFG; } >"$d/master.cfg"
 EXPORTS_FILENAME = $d/exports.cfg
 TOPOLOGY_FILENAME = $d/topology.cfg
-SYSLOG_IDENT = icl-rig-mfsmaster
-NICE_LEVEL = 0
 MATOML_LISTEN_HOST = $mfs_addr
 MATOCS_LISTEN_HOST = $mfs_addr
 MATOCL_LISTEN_HOST = $mfs_addr
@@ -45,13 +47,8 @@ write_chunkserver_config() {
   local d=$tmp/mfs/chunkserver
   mkdir -p "$d/data" "$d/chunks"
   echo "$d/chunks -20GiB" >"$d/hdd.cfg"
-  cat >"$d/chunkserver.cfg" <<CFG
-WORKING_USER = root
-WORKING_GROUP = root
-DATA_PATH = $d/data
+  { daemon_settings "$d" mfschunkserver; cat <<CFG; } >"$d/chunkserver.cfg"
 HDD_CONF_FILENAME = $d/hdd.cfg
-SYSLOG_IDENT = icl-rig-mfschunkserver
-NICE_LEVEL = 0
 MASTER_HOST = $mfs_addr
 BIND_HOST = $mfs_addr
 CSSERV_LISTEN_HOST = $mfs_addr
