@@ -12,9 +12,14 @@
 //
 // The bounds in use, stated once:
 //   label load on shared storage  10 pauses, 2 ms doubling to 100 ms: 526 ms
-//   stale name under the lock     10 pauses, 2 ms doubling to 250 ms: 1.3 s
+//   stale name under the lock     12 pauses, 2 ms doubling to 250 ms: 1.5 s
 //   writers' lock and claim       1 ms doubling to 10 ms, until the wait
 //                                 limit (labelLockWaitLimit(), 30 s)
+//   the tool's re-read of a label 4 pauses, 10 ms doubling to 40 ms: 110 ms
+//   a claim whose writer is gone  taken over once it stood 10 s (1 s empty)
+// A single lock request to a network file system that cannot reach its
+// server may itself take as long as that file system's own timeout: no
+// deadline here can cut a call short, so a wait can overrun by that much.
 
 #include <chrono>
 

@@ -110,13 +110,15 @@ class FileLoad {
   }
 
   // True when the file read is as it was opened: same size as the bytes
-  // read, same modification and change time. False with `changed` set when
-  // it is not, or with a failed call.
+  // read, same modification time. (Not the change time: a writer renaming a
+  // new label over this one changes that of the file being read, whose bytes
+  // stay as they are.) False with `changed` set when it is not, or with a
+  // failed call.
   bool confirmUnchanged() {
     struct stat after;
     if (icl::sys::calls().fstat(fd.get(), &after) != 0) return failedCall("fstat()");
-    changed = static_cast<size_t>(after.st_size) != size ||
-              !sameTime(after.st_mtim, opened.st_mtim) || !sameTime(after.st_ctim, opened.st_ctim);
+    changed =
+        static_cast<size_t>(after.st_size) != size || !sameTime(after.st_mtim, opened.st_mtim);
     if (!changed) return true;
     opened = after;
     return false;
