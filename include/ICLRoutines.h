@@ -378,6 +378,7 @@ class ICL_API ICLController : public EvEvent {
   ICL_INTERNAL int checkLabel();
   ICL_INTERNAL int writeNewLabelFile();
   ICL_INTERNAL int rewriteLoadedLabel(TUpdateMode mode);
+  ICL_INTERNAL int proveDirectoryCapabilities();  // canFilesBeCreatedInDirectory's body
   // The label is loaded in this one place: a new reader in iclFile, and in
   // `loaded` what the load saw (errno of a failure, the attributes of the
   // descriptor read through, the bytes) for the rewrite that follows.

@@ -93,6 +93,7 @@ class ICL_API ZUPITextFileOpen : public EvEvent {
                                 icl::LoadReport* report);
   // The load behind reloadFile; fills `report` when it is not null.
   ICL_INTERNAL int load(bool closeAfterLoad, icl::LoadReport* report);
+  ICL_INTERNAL int loadWhole(bool closeAfterLoad, icl::LoadReport* report);  // load's body
 
   // The descriptor the file is open on during a load; meaningful only while
   // streamOpen is true. Reads go through the library's file-system seam.

@@ -10,6 +10,7 @@
 #include "ICLRoutines.h"
 #include "LabelDirectory.h"
 #include "LabelNames.h"
+#include "NoThrow.h"
 #include "ScratchFile.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
@@ -278,6 +279,11 @@ TICLError proveLabelCanBeUpdated(EvDebug& log, const std::string& label) {
 // missing, what an index cache needs of it (see the header). Every check
 // works on a scratch file of its own, so any number may run at once.
 int ICLController::canFilesBeCreatedInDirectory() {
+  return icl::answerWithoutThrowing(iclError, ICL_ERROR_FILE_WRITE,
+                                    [this] { return proveDirectoryCapabilities(); });
+}
+
+int ICLController::proveDirectoryCapabilities() {
   iclError = ICL_ERROR_NONE;
   bool exists = false;
   if (DoesPathExist(exists) != 0) {

@@ -205,6 +205,23 @@ bool reportLoad(icl::LoadReport& report, const char* bytes, const FileLoad& file
 }  // namespace
 
 int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
+  // The host's log sink may throw from a line of the load: the load then
+  // fails there, its memory and descriptor released, and the API throws
+  // nothing.
+  try {
+    return loadWhole(closeAfterLoad, report);
+  } catch (...) {
+    closeFile();
+    free(buffer);
+    buffer = nullptr;
+    fileLoaded = false;
+    fileSize = -1;
+    fileIOError = ZUPI_FILE_UNREADABLE;
+    return -1;
+  }
+}
+
+int ZUPITextFileOpen::loadWhole(bool closeAfterLoad, icl::LoadReport* report) {
   closeFile();
   free(buffer);
   buffer = nullptr;
