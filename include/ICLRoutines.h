@@ -147,7 +147,9 @@
 // label missing by name that the directory still lists, or a failure after
 // which the label reads again) loads it again by name, at most 10 times
 // within 526 ms, each time with a Debug line, and then fails as it would
-// have; a label that is simply missing costs one directory listing. The
+// have (a writer, which also looked the name up, pauses about 1.05 s in all
+// before it fails on a lasting ESTALE); a label that is simply missing costs
+// one directory listing. The
 // first writer in a process that meets shared storage writes a Debug line
 // naming the mount's type and what the guarantees need of it. The README has
 // a table of the file systems measured. Nothing of this happens on local

@@ -12,6 +12,9 @@
 //
 // The bounds in use, stated once:
 //   label load on shared storage  10 pauses, 2 ms doubling to 100 ms: 526 ms
+//   a stale handle under the lock 10 pauses, 2 ms doubling to 100 ms: 526 ms
+//                                 (so a writer that meets a lasting ESTALE
+//                                 pauses about 1.05 s in all, then fails)
 //   stale name under the lock     12 pauses, 2 ms doubling to 250 ms: 1.5 s
 //   writers' lock and claim       1 ms doubling to 10 ms, until the wait
 //                                 limit (labelLockWaitLimit(), 30 s)
