@@ -46,12 +46,11 @@
 //    under the writers' lock and claim (Locking, below). Just before its
 //    rename a writer asks again whether the lock and the claim are still its
 //    own and whether the label is still the file it read (same file, size
-//    and times; on shared storage also the inode a fresh directory listing
-//    gives, which no client cache answers). If not, it reads the label again
-//    and redoes its change on it, three times at most, then fails with
-//    ICL_ERROR_FILE_LOCK and an Error line. The time left between that check
-//    and the rename (a stat and a rename; a few round trips on a network
-//    file system) is the only window in which a writer that loses its lock
+//    and times; where a fresh directory listing is the server's word, as on
+//    MooseFS, also the inode it gives, which no cache of names answers). If not, it reads the label
+//    again and redoes its change on it, three times at most, then fails with ICL_ERROR_FILE_LOCK
+//    and an Error line. The time left between that check and the rename (a stat and a rename; a few
+//    round trips on a network file system) is the only window in which a writer that loses its lock
 //    without being told can still undo one change; nothing can tear the
 //    label.
 //  - UpdateICL(true) writes a new label only where none is, or where the
@@ -140,20 +139,18 @@
 // Shared storage. On FUSE, NFS, SMB, Ceph and other file systems several
 // hosts mount (statfs tells), a name this host looked up may still lead to a
 // label another host has since replaced. So a writer holding the lock first
-// makes the client look the label's name up at the server, and waits (1.5 s
-// at most) until the name leads to the file the directory lists; if it
-// still does not, the change fails with ICL_ERROR_FILE_READ and an Error
-// line (a mount that caches names). A load that meets a replace (ESTALE, a
-// label missing by name that the directory still lists, or a failure after
-// which the label reads again) loads it again by name, at most 10 times
-// within 526 ms, each time with a Debug line, and then fails as it would
-// have (a writer, which also looked the name up, pauses about 1.05 s in all
-// before it fails on a lasting ESTALE); a label that is simply missing costs
-// one directory listing. The
-// first writer in a process that meets shared storage writes a Debug line
-// naming the mount's type and what the guarantees need of it. The README has
-// a table of the file systems measured. Nothing of this happens on local
-// file systems. Every bound here is stated once, in the library's Backoff.h.
+// makes the client look the label's name up at the server and, where a
+// listing is the server's word (MooseFS), waits (1.5 s at most) until the
+// name leads to the file the directory lists; if it still does not, the change fails with
+// ICL_ERROR_FILE_READ and an Error line (a mount that caches names). A load that meets a replace
+// (ESTALE, a label missing by name that the directory still lists, or a failure after which the
+// label reads again) loads it again by name, at most 10 times within 526 ms, each time with a Debug
+// line, and then fails as it would have (a writer, which also looked the name up, pauses about 1.05
+// s in all before it fails on a lasting ESTALE); a label that is simply missing costs one directory
+// listing. The first writer in a process that meets shared storage writes a Debug line naming the
+// mount's type and what the guarantees need of it. The README has a table of the file systems
+// measured. Nothing of this happens on local file systems. Every bound here is stated once, in the
+// library's Backoff.h.
 //
 // Log texts kept word for word
 // ----------------------------

@@ -86,10 +86,12 @@ int lockLabelForReading(const std::string& labelPath) {
   return sys::retryEintr(sys::calls().fcntlLock, fd.get(), F_OFD_SETLK, &shared) == 0 ? 0 : errno;
 }
 
-// True when the name leads to the file the listing names, or when the
-// listing's numbers cannot be compared with a look by name here.
+// True when the name leads to the file the listing names, or when a listing
+// is not the server's word here or its numbers cannot be compared with a
+// look by name.
 bool nameMatchesListing(const std::string& labelPath) {
   const LabelDirectory directory = LabelDirectory::of(labelPath);
+  if (!listingIsTheServersWord(directory.path())) return true;
   ino64_t listedLabel = 0, listedLock = 0;
   struct stat label, lock;
   if (listedInodes(directory.path(), kLabelFileName, listedLabel, kLockFileName, listedLock) != 0 ||

@@ -59,9 +59,10 @@ enum class NameCheck {
 // options loads a replaced label from its caches for up to a second after
 // another host's change, and the change is lost.
 //
-// Then, where the directory's listing gives the same inode numbers as a look
-// at a file by name (checked on the lock file, which is never replaced), the
-// label's name must lead to the file the listing names: a client that keeps
+// Then, where a fresh listing is the server's word (SharedStorage.h) and
+// gives the same inode numbers as a look at a file by name (checked on the
+// lock file, which is never replaced), the label's name must lead to the
+// file the listing names: a client that keeps
 // names for a while (an entry timeout) can lead to a replaced label that
 // never answers ESTALE. While they differ this waits, 1.5 s at most
 // (Backoff.h), and answers StillStale if they still do. Anything else that

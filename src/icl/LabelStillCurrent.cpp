@@ -29,10 +29,12 @@ bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loade
          sameTime(now.st_ctim, loaded->st_ctim);
 }
 
-// The server's listing agrees, where its inode numbers can be compared with
-// a look by name (the lock file, never replaced, tells).
+// The server's listing agrees, where a listing is the server's word
+// (SharedStorage.h) and its inode numbers can be compared with a look by
+// name (the lock file, never replaced, tells).
 bool listingHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
   const LabelDirectory directory = LabelDirectory::of(labelPath);
+  if (!listingIsTheServersWord(directory.path())) return true;
   ino64_t listedLabel = 0, listedLock = 0;
   struct stat lock;
   if (listedInodes(directory.path(), kLabelFileName, listedLabel, kLockFileName, listedLock) != 0) {

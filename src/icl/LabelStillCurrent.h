@@ -12,9 +12,9 @@
 // waiting: the lock again on its own descriptor (which on a network file
 // system reaches the server), and whether the claim file is still the one it
 // created; then it looks at the label by name (same file, size, modification
-// and change time as when loaded), and on shared storage also at the inode
-// number a fresh listing gives for the name, which no client cache answers
-// (where the listing's numbers match a look by name at all).
+// and change time as when loaded), and, where a fresh listing is the
+// server's word (MooseFS: SharedStorage.h), also at the inode number it
+// gives for the name, which a client's cache of names does not answer.
 //
 // What remains is the time between this check and the rename: one lstat,
 // one stat and one rename on a local disk, a few round trips to the server

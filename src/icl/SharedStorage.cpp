@@ -135,6 +135,8 @@ std::string sharedStorageNeeds(const std::string& type) {
   return "Changes from several hosts need locks that every host sees";
 }
 
+bool listingIsTheServersWord(const std::string& dir) { return mountTypeOf(dir) == "fuse.mfs"; }
+
 void noteSharedStorageOnce(EvDebug& log, const char* function, const std::string& dir) {
   static std::atomic<bool> noted{false};
   if (noted.exchange(true)) return;

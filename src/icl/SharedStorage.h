@@ -40,6 +40,15 @@ std::string mountTypeOf(const std::string& dir);
 // What the label's guarantees need of a mount of `type`, as a sentence.
 std::string sharedStorageNeeds(const std::string& type);
 
+// Whether a fresh listing of `dir` is the server's word on which file a name
+// holds, so that a look by name that disagrees with it is the stale one.
+// Measured true for MooseFS, whose client asks its master for every listing
+// (while it may keep names for a while: mfsentrycacheto). Not so for
+// GlusterFS, whose client keeps listings (readdir-ahead) and can name a file
+// replaced long ago, nor for NFS, whose kernel keeps directory pages; there
+// the look-up at the server (LabelRetry.h) decides alone.
+bool listingIsTheServersWord(const std::string& dir);
+
 // The first time in this process a writer meets shared storage: one Debug
 // line naming the mount's type and what the guarantees need of it.
 void noteSharedStorageOnce(EvDebug& log, const char* function, const std::string& dir);
