@@ -19,6 +19,7 @@
 //   writers' lock and claim       1 ms doubling to 10 ms, until the wait
 //                                 limit (labelLockWaitLimit(), 30 s)
 //   the tool's re-read of a label 4 pauses, 10 ms doubling to 40 ms: 110 ms
+//   a change redone before rename 3 pauses, 10 ms doubling to 100 ms: 70 ms
 //   a claim whose writer is gone  taken over once it stood 10 s (1 s empty)
 // A single lock request to a network file system that cannot reach its
 // server may itself take as long as that file system's own timeout: no

@@ -31,9 +31,13 @@ enum class LabelState { Stale, Missing, Readable, Unreadable };
 // for the label leads to a file another host has replaced, the server answers
 // ESTALE and the kernel looks the name up again, so the next open finds the
 // label that is there now. The answer itself does not matter.
+}  // namespace
+
 void lookUpAtServer(const std::string& path) {
   sys::calls().getxattr(path.c_str(), "user.icl.lookup", nullptr, 0);
 }
+
+namespace {
 
 LabelState lookAtLabel(const std::string& path) {
   lookUpAtServer(path);

@@ -43,6 +43,11 @@ class LabelRetry {
   Backoff backoff_;
 };
 
+// Asks the server for an attribute of `path` that no client cache keeps, so
+// that the kernel looks the name up again where this host's entry leads to a
+// file another host has replaced. The answer itself does not matter.
+void lookUpAtServer(const std::string& path);
+
 // What a writer learns of the label's name under the writers' lock.
 enum class NameCheck {
   Fresh,       // the name leads to the file the server lists, or cannot be compared

@@ -5,6 +5,7 @@
 #include "DirectoryListing.h"
 #include "LabelDirectory.h"
 #include "LabelNames.h"
+#include "LabelRetry.h"
 #include "SharedStorage.h"
 #include "sys/Absent.h"
 #include "sys/JoinPath.h"
@@ -18,7 +19,9 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 }
 
 // The label by name is the very file loaded, unchanged; or, when none was
-// loaded, there is still none.
+// loaded, there is still none. `loaded` is as a look by name saw it: GlusterFS
+// can give one file two modification times, one through a look by name and
+// another through its descriptor.
 bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
   struct stat now;
   if (sys::calls().stat(labelPath.c_str(), &now) != 0) {
@@ -53,11 +56,11 @@ RenameVerdict checkLabelStillCurrent(LabelLock* lock, const std::string& labelPa
                                      const struct stat* loaded) {
   int err = 0;
   if (lock != nullptr && !lock->stillHeld(err)) return RenameVerdict::LockLost;
+  const bool shared =
+      recentStorageKindOf(LabelDirectory::of(labelPath).path()) == StorageKind::Shared;
+  if (shared) lookUpAtServer(labelPath);  // not this host's cached attributes
   if (!nameHoldsLoadedLabel(labelPath, loaded)) return RenameVerdict::TargetChanged;
-  if (recentStorageKindOf(LabelDirectory::of(labelPath).path()) == StorageKind::Shared &&
-      !listingHoldsLoadedLabel(labelPath, loaded)) {
-    return RenameVerdict::TargetChanged;
-  }
+  if (shared && !listingHoldsLoadedLabel(labelPath, loaded)) return RenameVerdict::TargetChanged;
   return RenameVerdict::Go;
 }
 

@@ -33,7 +33,8 @@
 namespace icl {
 
 // `lock`: the writers' lock if it is held, else null (nothing to ask).
-// `loaded`: the label's attributes as loaded, or null when there was none.
+// `loaded`: the label's attributes as a look by name saw them when it was
+// loaded (LoadReport::named), or null when there was none.
 RenameVerdict checkLabelStillCurrent(LabelLock* lock, const std::string& labelPath,
                                      const struct stat* loaded);
 

@@ -271,7 +271,7 @@ StepResult ICLController::rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
   if (!unchanged) {
     const StepResult written =
         writeLabelFile(*this, kRewrite, LabelWriteKind::Rewrite, iclPath, rewrite.text,
-                       loaded != nullptr ? &loaded->opened : nullptr,
+                       loaded != nullptr ? &loaded->named : nullptr,
                        loaded != nullptr ? &loaded->opened : nullptr, held);
     if (written == StepResult::Failed) iclError = ICL_ERROR_FILE_WRITE;
     if (written != StepResult::Succeeded) return written;

@@ -4,6 +4,7 @@
 // How the label operations take the writers' lock, say what went wrong, and
 // run their read-modify-write under it.
 
+#include "Backoff.h"
 #include "EvEvent.h"
 #include "ICLRoutines.h"
 #include "LabelLock.h"
@@ -53,6 +54,9 @@ int runWithWritersLock(EvDebug& log, const char* function, const char* location,
   const int kAttempts = 3;
   int appeared = 0;
   int superseded = 0;
+  // A redo waits a moment, so that caches that answered for the label catch up.
+  Backoff beforeRedo(kSupersededRedos, std::chrono::milliseconds(10),
+                     std::chrono::milliseconds(100));
   while (appeared < kAttempts && superseded <= kSupersededRedos) {
     LabelLock lock;
     if (takeWritersLock(log, function, location, lock, error) != 0) return -1;
@@ -65,7 +69,7 @@ int runWithWritersLock(EvDebug& log, const char* function, const char* location,
         ++appeared;
         break;
       case StepResult::Superseded:
-        ++superseded;
+        if (++superseded <= kSupersededRedos) beforeRedo.pause();
         break;
     }
   }

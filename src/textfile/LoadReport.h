@@ -21,7 +21,11 @@ struct LoadReport {
   // failed without a failing call (too large, not a regular file, short).
   int err = 0;
   struct stat opened = {};  // after a successful load: the descriptor read through
-  std::string bytes;        // after a successful load: the file as read, byte for byte
+  // After a successful load: the label as a look by name saw it just before
+  // it was opened, when that was the file opened (else as `opened`). Writers
+  // compare a later look by name with it: the same kind of look.
+  struct stat named = {};
+  std::string bytes;  // after a successful load: the file as read, byte for byte
 };
 
 }  // namespace icl

@@ -42,7 +42,7 @@ class FileLoad {
 
   // The file by name: there, a regular file, not over the limit.
   bool examineByName() {
-    struct stat st;
+    struct stat& st = named;
     if (icl::sys::calls().stat(path_, &st) != 0) {
       err = errno;
       if (icl::sys::meansAbsent(err)) {
@@ -143,6 +143,7 @@ class FileLoad {
   bool changed = false;
   icl::sys::UniqueFd fd;
   struct stat opened = {};
+  struct stat named = {};  // by name, before the open
   size_t size = 0;
 
  private:
@@ -199,6 +200,9 @@ bool reportLoad(icl::LoadReport& report, const char* bytes, const FileLoad& file
   }
   report.err = 0;
   report.opened = file.opened;
+  const bool sameFile =
+      file.named.st_dev == file.opened.st_dev && file.named.st_ino == file.opened.st_ino;
+  report.named = sameFile ? file.named : file.opened;
   return true;
 }
 
