@@ -81,82 +81,126 @@ void expectRecovered(const TempDir& dir, bool killed) {
   EXPECT_EQ(readFile(dir.file("icl_label.txt")) + std::to_string(noTemporaryFile()), kNew + "1");
 }
 
+// What an error at one call of a change leaves: 0 and the new label, or -1,
+// the error code, the old or new label and the Error line that names the
+// step ("<d>" the directory, "<e>" the error's text).
+struct Outcome {
+  int result;
+  TICLError error;
+  bool changed;
+  std::string line;
+};
+const Outcome kDone = {0, ICL_ERROR_NONE, true, ""};
+const Outcome kModeless = {
+    0, ICL_ERROR_NONE, true,
+    "Could not give the new lock file [<d>/icl_label.lock] the directory's "
+    "group and permissions: [<e>]. Other users may be unable to take the lock."};
+const Outcome kLock = {-1, ICL_ERROR_FILE_LOCK, false,
+                       "Could not take the index cache label lock [<d>/icl_label.lock]: [<e>]"};
+const Outcome kClaim = {-1, ICL_ERROR_FILE_LOCK, false,
+                        "Could not take the index cache label claim [<d>/icl_label.claim]: [<e>]"};
+const Outcome kDir = {-1, ICL_ERROR_FILE_READ, false,
+                      "Could not examine the index cache directory [<d>]: stat() failed: [<e>]"};
+Outcome load(const std::string& call) {
+  return {-1, ICL_ERROR_FILE_READ, false,
+          "Could not load the file [<d>/icl_label.txt]: " + call + "() failed: [<e>]"};
+}
+Outcome unchanged(const std::string& step) {
+  return {-1, ICL_ERROR_FILE_WRITE, false,
+          "Index cache label [<d>/icl_label.txt] left unchanged: " + step +
+              " [<d>/icl_label.txt.tmp-<writer>] failed: [<e>]"};
+}
+Outcome unsynced(const std::string& step) {
+  return {-1, ICL_ERROR_FILE_WRITE, true,
+          "Index cache label [<d>/icl_label.txt] was replaced, but " + step +
+              " the directory [<d>/] failed: [<e>]. The change may not survive a power failure."};
+}
+
 TEST(LabelFaults, AnErrorAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
+  // Every call of a change in order, with what it leaves failing once and
+  // failing for good: the lock file, the claim, the load, the temporary
+  // file, the rename and the directory's sync.
+  const struct {
+    SysOp op;
+    Outcome once, always;
+  } calls[] = {
+      {SysOp::Open, kLock, kLock},
+      {SysOp::Stat, kLock, kLock},
+      {SysOp::Open, kLock, kLock},
+      {SysOp::Fstat, kLock, kLock},
+      {SysOp::Fchmod, kModeless, unchanged("setting the permissions of")},
+      {SysOp::FcntlLock, kLock, kLock},
+      {SysOp::Open, kClaim, kClaim},
+      {SysOp::Write, kClaim, kClaim},
+      {SysOp::Fstat, kClaim, kClaim},
+      {SysOp::Close, kDone, unchanged("closing")},
+      {SysOp::Statfs, kDone, kDone},
+      {SysOp::Stat, kDir, kDir},
+      {SysOp::Stat, load("stat"), load("stat")},
+      {SysOp::Open, load("open"), load("open")},
+      {SysOp::Fstat, load("fstat"), load("fstat")},
+      {SysOp::Read, load("read"), load("read")},
+      {SysOp::Read, load("read"), load("read")},
+      {SysOp::Fstat, load("fstat"), load("fstat")},
+      {SysOp::Close, kDone, unchanged("closing")},
+      {SysOp::Open, kDone, unchanged("creating")},
+      {SysOp::Getdents64, kDone, kDone},
+      {SysOp::Getdents64, kDone, kDone},
+      {SysOp::Close, kDone, unchanged("closing")},
+      {SysOp::Open, unchanged("creating"), unchanged("creating")},
+      {SysOp::Fstat, unchanged("examining"), unchanged("examining")},
+      {SysOp::Fchmod, unchanged("setting the permissions of"),
+       unchanged("setting the permissions of")},
+      {SysOp::Write, unchanged("writing"), unchanged("writing")},
+      {SysOp::Fsync, unchanged("syncing"), unchanged("syncing")},
+      {SysOp::Close, unchanged("closing"), unchanged("closing")},
+      {SysOp::FcntlLock, kDone, kLock},
+      {SysOp::Lstat, kDone, kClaim},
+      {SysOp::Stat, kDone, kDir},
+      {SysOp::Rename, unchanged("renaming"), unchanged("renaming")},
+      {SysOp::Open, unsynced("opening"), unsynced("opening")},
+      {SysOp::Fsync, unsynced("syncing"), unsynced("syncing")},
+      {SysOp::Close, unsynced("closing"), unsynced("closing")},
+      {SysOp::Lstat, kDone, kDone},
+      {SysOp::Unlink, kDone, kDone},
+      {SysOp::Close, kDone, kDone},
+  };
+  std::vector<SysOp> ops;
+  for (const auto& call : calls) ops.push_back(call.op);
   for (bool add : {true, false}) {
-    const std::vector<SysOp> trace = traceOfOneChange(add);
-    const std::string& from = add ? kOld : kNew;
-    const std::string& to = add ? kNew : kOld;
-    const size_t renameAt = std::find(trace.begin(), trace.end(), SysOp::Rename) - trace.begin();
-    // The step an Error line names for a failed call, before and after the rename.
-    const std::map<SysOp, std::string> before = {{SysOp::Open, "creating"},
-                                                 {SysOp::Fstat, "examining"},
-                                                 {SysOp::Fchmod, "setting the permissions of"},
-                                                 {SysOp::Write, "writing"},
-                                                 {SysOp::Fsync, "syncing"},
-                                                 {SysOp::Close, "closing"},
-                                                 {SysOp::Rename, "renaming"}};
-    const std::map<SysOp, std::string> after = {{SysOp::Open, "opening the directory"},
-                                                {SysOp::Fsync, "syncing the directory"},
-                                                {SysOp::Close, "closing the directory"}};
-    for (size_t at = 0; at < trace.size(); ++at) {
-      const long nth = std::count(trace.begin(), trace.begin() + at + 1, trace[at]);
+    ASSERT_EQ(traceOfOneChange(add), ops);
+    for (size_t at = 0; at < ops.size(); ++at) {
+      const long nth = std::count(ops.begin(), ops.begin() + at + 1, ops[at]);
       for (int err : {EIO, ENOSPC}) {
         for (bool persistent : {false, true}) {
-          SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(trace[at]) + " #" +
+          SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(ops[at]) + " #" +
                        std::to_string(nth) + " " + strerror(err) +
                        (persistent ? ", persistent" : ", once"));
+          const Outcome& expected = persistent ? calls[at].always : calls[at].once;
           TempDir dir;
-          const std::string label = dir.file("icl_label.txt"),
-                            e = "E ICLController::UpdateICLInternal(): ";
-          writeFile(label, from, 0604);  // a rewrite keeps the mode
+          const std::string label = dir.file("icl_label.txt");
+          writeFile(label, add ? kOld : kNew, 0604);  // a rewrite keeps the mode
           ICLController controller("hostA", dir.path().c_str());
           LogCapture log;
-          int result;
           {
             FaultInjector faults;
-            faults.failNth(nth, err, persistent, {trace[at]});
-            result = change(dir, add, &controller);
+            faults.failNth(nth, err, persistent, {ops[at]});
+            EXPECT_EQ(change(dir, add, &controller), expected.result);
           }
+          EXPECT_EQ(controller.GetICLError(), expected.error);
+          EXPECT_EQ(readFile(label), expected.changed == add ? kNew : kOld);
           struct stat st;
-          EXPECT_EQ(readFile(label), result == 0 || at > renameAt ? to : from);
           EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
-          if (controller.GetICLError() ==
-              ICL_ERROR_FILE_READ) {  // the label, or its directory, unreadable
-            EXPECT_TRUE(
-                log.errors()[0].rfind("E ZUPITextFileOpen::reloadFile: ", 0) == 0 ||
-                log.errors()[0].rfind(
-                    "E ICLController::DoesPathExist: Could not examine the index cache directory [",
-                    0) == 0)
-                << log.errors()[0];
-          }
-          EXPECT_TRUE(result == 0 || !log.errors().empty());
-          const std::string why = " failed: [" + std::string(strerror(err)) + "]";
-          Lines expected;
-          if (result != 0 && at > renameAt) {
-            expected.push_back(e + "Index cache label [" + label + "] was replaced, but " +
-                               after.at(trace[at]) + " [" + dir.path() + "/]" + why +
-                               ". The change may not survive a power failure.");
-          } else if (controller.GetICLError() == ICL_ERROR_FILE_WRITE) {
-            const std::string step = before.at(trace[at]);
-            if (step == "closing")
-              expected.push_back(e + "Unable to close the index cache label file!");
-            if (trace[at] == SysOp::Open) {
-              expected.push_back(e + "fopen() failed to open the file for updating. [" + label +
-                                 "] Index cache label could not be updated.");
-            }
-            expected.push_back(e + "Index cache label [" + label + "] left unchanged: " + step +
-                               " [" + label + ".tmp-<writer>]" + why);
-          }
-          Lines errors = log.errors();  // a new lock file's mode is a step of its own
+          Lines errors = log.errors();
           std::transform(errors.begin(), errors.end(), errors.begin(), withWriterHidden);
-          errors.erase(std::remove_if(errors.begin(), errors.end(),
-                                      [](const std::string& l) {
-                                        return l.find("the new lock file [") != std::string::npos;
-                                      }),
-                       errors.end());
-          EXPECT_EQ(expected.empty() ? expected : errors, expected);
-          EXPECT_EQ(controller.GetICLError() == ICL_ERROR_FILE_WRITE, !expected.empty());
-          expectRecovered(dir, trace[at] == SysOp::Unlink && persistent);
+          std::string line = std::regex_replace(expected.line, std::regex("<d>"), dir.path());
+          line = std::regex_replace(line, std::regex("<e>"), strerror(err));
+          EXPECT_EQ(errors.empty(), line.empty());
+          EXPECT_TRUE(line.empty() ||
+                      std::any_of(errors.begin(), errors.end(),
+                                  [&line](auto& l) { return l.find(line) != std::string::npos; }))
+              << line;
+          expectRecovered(dir, ops[at] == SysOp::Unlink && persistent);
         }
       }
     }
