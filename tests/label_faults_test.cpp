@@ -406,27 +406,16 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
 
 // Another writer acts just before this writer's n-th lstat (the first is
 // its last check of its claim before the rename), or before every one.
-std::function<void()> gOtherWriter;
+void (*gOtherWriter)(const TempDir&);
+const TempDir* gDir;
 long gLstatsBeforeAct = 0;
 int lstatAfterOtherWriter(const char* path, struct stat* st) {
   if (gOtherWriter && (gLstatsBeforeAct < 0 || --gLstatsBeforeAct == 0)) {
-    const std::function<void()> act = gOtherWriter;
+    const auto act = gOtherWriter;
     if (gLstatsBeforeAct == 0) gOtherWriter = nullptr;
-    act();
+    act(*gDir);
   }
   return sys::realCalls().lstat(path, st);
-}
-
-void replaceLabel(const TempDir& dir, const std::string& bytes) {
-  writeFile(dir.file("other.new"), bytes);
-  ASSERT_EQ(rename(dir.file("other.new").c_str(), dir.file("icl_label.txt").c_str()), 0);
-}
-
-pid_t goneProcess() {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  waitpid(child, nullptr, 0);
-  return child;
 }
 
 void writeOld(const std::string& path, const std::string& bytes, int minutesAgo) {
@@ -436,148 +425,114 @@ void writeOld(const std::string& path, const std::string& bytes, int minutesAgo)
   ASSERT_EQ(utimes(path.c_str(), then), 0);
 }
 
+// What the other writer does: before the change, or while it runs.
+std::string gDead;  // the writer tag of a process of this host that is gone
+void replaceLabel(const TempDir& d) {
+  writeFile(d.file("other.new"), kOld + "USED_BY_ACCESSPATHID: 99 #other\n");
+  ASSERT_EQ(rename(d.file("other.new").c_str(), d.file("icl_label.txt").c_str()), 0);
+}
+void touchLabel(const TempDir& d) {
+  static int times = 0;
+  writeFile(d.file("other.new"), kOld + "# " + std::to_string(++times) + "\n");
+  ASSERT_EQ(rename(d.file("other.new").c_str(), d.file("icl_label.txt").c_str()), 0);
+}
+void dropClaim(const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); }
+void plantTemporaries(const TempDir& d) {
+  writeFile(d.file("icl_label.txt.tmp"), "half");
+  writeFile(d.file("icl_label.txt.tmp-otherhost-1-0"), "half");
+  writeFile(d.file("icl_label.txt.tmp-" + gDead + "-0"), "half");
+  writeOld(d.file("icl_label.txt.tmp-otherhost-2-0"), "half", 16);
+}
+void liveClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); }
+void deadClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), gDead + "\n"); }
+void oldClaim(const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); }
+
 // A writer overtaken by another (its label replaced, its lock or claim
 // taken) between its load and its rename redoes its change on the label as
 // it is then, or fails and says so; it never removes another writer's live
 // temporary file, and takes over only claims and leftovers of writers gone.
 TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersFile) {
-  const std::string dead = processSpaceId() + "-" + std::to_string(goneProcess());
-  const std::string other = kOld + "USED_BY_ACCESSPATHID: 99 #other\n";
-  const std::string both = other + "USED_BY_ACCESSPATHID: 12 #hostA\n";
-  struct Race {
-    const char* what;
-    std::function<void(const TempDir&)> before, act;  // the other writer
-    long actAt;                                       // -1: before every lstat
-    std::pair<SysOp, long> failing;                   // with EAGAIN (lock) or EIO, once
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  gDead = processSpaceId() + "-" + std::to_string(gone);
+  const std::string both =
+      kOld + "USED_BY_ACCESSPATHID: 99 #other\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
+  const std::string d = "D ICLController::UpdateICLInternal(): ",
+                    e = "E ICLController::UpdateICL: ";
+  const std::string redone = d +
+                             "Index cache label [<d>/icl_label.txt] was changed by another "
+                             "writer after it was loaded; this change was not written.";
+  const std::string gaveUp = e +
+                             "The index cache label in [<d>] was not changed: another writer "
+                             "changed it, or took the writers' lock, each of the [4] times "
+                             "this change was about to be written.";
+  const std::string taken = d +
+                            "The writers' lock of the index cache label [<d>/icl_label.txt] "
+                            "was taken by another writer before this change was written; it "
+                            "was not written.";
+  const std::string timedOut = e +
+                               "Timed out after [100] ms waiting for the index cache label "
+                               "claim [<d>/icl_label.claim] of writer [otherhost-1]. That "
+                               "writer does not see this host's lock: the file system does not "
+                               "pass locks between its clients.";
+  const auto removed = [&d](const std::string& writer) {
+    return d + "Removed the temporary file [<d>/icl_label.txt.tmp-" + writer +
+           "] left by an interrupted writer.";
+  };
+  const auto tookOver = [](const std::string& writer) {
+    return "D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" +
+           writer + "], which is gone.";
+  };
+  const Lines live = {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"},
+              left = {"icl_label.txt.tmp-" + gDead + "-0", "icl_label.txt.tmp-otherhost-2-0"},
+              claim = {"icl_label.claim"};
+  const struct {
+    void (*before)(const TempDir&);
+    void (*act)(const TempDir&);  // by the other writer
+    long actAt;                   // -1: before every lstat
+    long failingLock;             // the fcntl call that fails with EAGAIN, once
     int result;
     std::string label;
-    Lines lines;                          // Debug and Error lines expected, "<d>" for the directory
-    std::vector<std::string> kept, gone;  // files of others after the change
+    Lines lines;                 // Debug and Error lines expected, "<d>" for the directory
+    Lines kept = {}, gone = {};  // files of others after the change
   } races[] = {
-      {"label replaced after the load",
+      {nullptr, replaceLabel, 1, 0, 0, both, {redone}},
+      {nullptr, touchLabel, -1, 0, -1, kOld + "# 8\n", {gaveUp}},
+      {nullptr, nullptr, 1, 2, 0, kNew, {taken}},  // the lock taken over
+      {nullptr, dropClaim, 1, 0, 0, kNew, {taken}},
+      {plantTemporaries,
        nullptr,
-       [](const TempDir& d) { replaceLabel(d, kOld + "USED_BY_ACCESSPATHID: 99 #other\n"); },
        1,
-       {},
        0,
-       both,
-       {"D ICLController::UpdateICLInternal(): Index cache label [<d>/icl_label.txt] was changed "
-        "by another writer after it was loaded; this change was not written."},
-       {},
-       {}},
-      {"label replaced every time",
-       nullptr,
-       [](const TempDir& d) {
-         replaceLabel(d, kOld + "# " + std::to_string(time(nullptr)) + "\n");
-       },
-       -1,
-       {},
-       -1,
-       "",
-       {"E ICLController::UpdateICL: The index cache label in [<d>] was not changed: another "
-        "writer changed it, or took the writers' lock, each of the [4] times this change was about "
-        "to be written."},
-       {},
-       {}},
-      {"lock taken over",
-       nullptr,
-       nullptr,
-       1,
-       {SysOp::FcntlLock, 2},
        0,
        kNew,
-       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
-        "[<d>/icl_label.txt] was taken by another writer before this change was written; it was "
-        "not written."},
-       {},
-       {}},
-      {"claim taken over",
-       nullptr,
-       [](const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); },
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
-        "[<d>/icl_label.txt] was taken by another writer before this change was written; it was "
-        "not written."},
-       {},
-       {}},
-      {"temporary files of others",
-       [&dead](const TempDir& d) {
-         writeFile(d.file("icl_label.txt.tmp"), "half");
-         writeFile(d.file("icl_label.txt.tmp-otherhost-1-0"), "half");
-         writeFile(d.file("icl_label.txt.tmp-" + dead + "-0"), "half");
-         writeOld(d.file("icl_label.txt.tmp-otherhost-2-0"), "half", 16);
-       },
-       nullptr,
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-" +
-            dead + "-0] left by an interrupted writer.",
-        "D ICLController::UpdateICLInternal(): Removed the temporary file "
-        "[<d>/icl_label.txt.tmp-otherhost-2-0] left by an interrupted writer."},
-       {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"},
-       {"icl_label.txt.tmp-" + dead + "-0", "icl_label.txt.tmp-otherhost-2-0"}},
-      {"claim of a live writer elsewhere",
-       [](const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); },
-       nullptr,
-       1,
-       {},
-       -1,
-       kOld,
-       {"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache label "
-        "claim [<d>/icl_label.claim] of writer [otherhost-1]. That writer does not see this host's "
-        "lock: the file system does not pass locks between its clients."},
-       {"icl_label.claim"},
-       {}},
-      {"claim of a writer gone",
-       [&dead](const TempDir& d) { writeFile(d.file("icl_label.claim"), dead + "\n"); },
-       nullptr,
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" + dead +
-        "], which is gone."},
-       {},
-       {"icl_label.claim"}},
-      {"claim eleven minutes old",
-       [](const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); },
-       nullptr,
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer "
-        "[otherhost-1], which is gone."},
-       {},
-       {"icl_label.claim"}},
+       {removed(gDead + "-0"), removed("otherhost-2-0")},
+       live,
+       left},
+      {liveClaim, nullptr, 1, 0, -1, kOld, {timedOut}, claim},
+      {deadClaim, nullptr, 1, 0, 0, kNew, {tookOver(gDead)}, {}, claim},
+      {oldClaim, nullptr, 1, 0, 0, kNew, {tookOver("otherhost-1")}, {}, claim},
   };
   setLabelLockWaitLimit(std::chrono::milliseconds(100));
-  for (const Race& race : races) {
-    SCOPED_TRACE(race.what);
+  for (const auto& race : races) {
+    SCOPED_TRACE(race.lines[0]);
     TempDir dir;
     writeFile(dir.file("icl_label.txt"), kOld);
     if (race.before) race.before(dir);
     LogCapture log;
-    int result;
     {
       FaultInjector faults;
-      if (race.failing.second != 0)
-        faults.failNth(race.failing.second, EAGAIN, false, {race.failing.first});
-      gOtherWriter = race.act ? std::function<void()>([&] { race.act(dir); }) : nullptr;
+      if (race.failingLock != 0)
+        faults.failNth(race.failingLock, EAGAIN, false, {SysOp::FcntlLock});
+      gOtherWriter = race.act;
+      gDir = &dir;
       gLstatsBeforeAct = race.actAt;
       sys::calls().lstat = lstatAfterOtherWriter;
-      result = change(dir, true);
+      EXPECT_EQ(change(dir, true), race.result);
       gOtherWriter = nullptr;
     }
-    EXPECT_EQ(result, race.result);
-    if (!race.label.empty()) {
-      EXPECT_EQ(readFile(dir.file("icl_label.txt")), race.label);
-    }
+    EXPECT_EQ(readFile(dir.file("icl_label.txt")), race.label);
     for (std::string expected : race.lines) {
       expected.replace(expected.find("<d>"), 3, dir.path());
       const Lines lines = log.lines();
