@@ -143,38 +143,31 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   } cases[] = {
       {"rel/x", SysOp::Ftruncate, 0, 0,
        "-1 3 | D ICLController::DoesPathExist: Path - [rel/x]: [No such file or directory] | E "
-       "fixPath: Path [rel/x] must be "
-       "absolute | E ICLController::CreateDirRecursive: The destination path must start from "
-       "slash. | " +
+       "fixPath: Path [rel/x] must be absolute | E ICLController::CreateDirRecursive: The "
+       "destination path must start from slash. | " +
            e + "Could not create directory: [rel/x]"},
       {dir.file("made/./here"), SysOp::Mkdir, 1, EACCES,
        "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("made/./here") +
-           "]: [No such file or directory] | "
-           "D ICLController::CreateDirRecursive: Creating directory [" +
+           "]: [No such file or directory] | D ICLController::CreateDirRecursive: Creating "
+           "directory [" +
            dir.file("made") +
-           "] | E ICLController::"
-           "CreateDirRecursive: Failed to create directory [" +
+           "] | E ICLController::CreateDirRecursive: Failed to create directory [" +
            dir.file("made") + "]:\n[Permission denied] | " + e + "Could not create directory: [" +
            dir.file("made/here") + "] | " + e + "Directory [" + dir.file("made") +
            "]: mkdir() failed: [Permission denied]"},
       {dir.file("made"), SysOp::Stat, 2, EIO,
        "-1 6 | D ICLController::DoesPathExist: Path - [" + dir.file("made") +
-           "]: [No such file or directory] | E "
-           "ICLController::CreateDirRecursive: Failed to stat directory [" +
+           "]: [No such file or directory] | E ICLController::CreateDirRecursive: Failed to stat "
+           "directory [" +
            top + "]:\n[Input/output error] | " + e + "Could not create directory: [" +
            dir.file("made") + "] | " + e + "Directory [" + top +
            "]: stat() failed: [Input/output error]"},
       {dir.file("plain"), SysOp::Ftruncate, 0, 0,
        "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("plain") + "] Not Found | " +
-           e +
-           "fopen() failed "
-           "to open the file for writing. [" +
+           e + "fopen() failed to open the file for writing. [" +
            dir.file("plain/" + ownScratchName() + "N") +
-           "] Index cache label could not "
-           "be written. | " +
-           e + "Test file [" + dir.file("plain/" + ownScratchName() + "N") +
-           "]: creating failed: [Not a "
-           "directory]"},
+           "] Index cache label could not be written. | " + e + "Test file [" +
+           dir.file("plain/" + ownScratchName() + "N") + "]: creating failed: [Not a directory]"},
       {"", SysOp::Open, 1, EACCES,
        "-1 10 | " + notOpened + failed("creating", "Permission denied")},
       {"", SysOp::Open, 1, EEXIST, "0 0"},  // a name taken: the next one
@@ -191,9 +184,8 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
            "] Index cache label could not be written." + failed("closing", "Input/output error")},
       {"", SysOp::Open, before(SysOp::Open, SysOp::FcntlLock) - 1, EACCES,
        "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [" + scratch +
-           "]. | E ZUPITextFileOpen::"
-           "reloadFile: Could not load the file [" +
-           scratch + "]: open() failed: [Permission denied] | " + e +
+           "]. | E ZUPITextFileOpen::reloadFile: Could not load the file [" + scratch +
+           "]: open() failed: [Permission denied] | " + e +
            "fopen() failed to open the test file for reading. [" + scratch +
            "] Index cache label could not be written."},
       {"", SysOp::Open, before(SysOp::Open, SysOp::FcntlLock), EACCES,
@@ -202,8 +194,8 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
            scratch + "] " + failed("opening for reading and writing", "Permission denied")},
       {"", SysOp::FcntlLock, 1, EINVAL,
        "-1 13 | " + e +
-           "fcntl() failed to establish a file lock - file locks are not "
-           "supported in the path specified for the index cache." +
+           "fcntl() failed to establish a file lock - file locks are not supported in the path "
+           "specified for the index cache." +
            failed("locking", "Invalid argument")},
       {"", SysOp::FcntlLock, 1, EAGAIN,
        "-1 12 | " + e + "fcntl ()failed to establish a file lock. File [" + scratch + "]" +
@@ -240,8 +232,8 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
            dir.file("odd/icl_label.txt") + "] is not a regular file."},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
        "-1 7 | " + e + "Index cache label [" + dir.file("big/icl_label.txt") +
-           "] is larger than the [65000] bytes a label "
-           "may hold ([65001] bytes), so it can be neither read nor updated."},
+           "] is larger than the [65000] bytes a label may hold ([65001] bytes), so it can be "
+           "neither read nor updated."},
   };
   for (const auto& c : cases) {
     FaultInjector faults;

@@ -93,8 +93,8 @@ struct Outcome {
 const Outcome kDone = {0, ICL_ERROR_NONE, true, ""};
 const Outcome kModeless = {
     0, ICL_ERROR_NONE, true,
-    "Could not give the new lock file [<d>/icl_label.lock] the directory's "
-    "group and permissions: [<e>]. Other users may be unable to take the lock."};
+    "Could not give the new lock file [<d>/icl_label.lock] the directory's group and permissions: "
+    "[<e>]. Other users may be unable to take the lock."};
 const Outcome kLock = {-1, ICL_ERROR_FILE_LOCK, false,
                        "Could not take the index cache label lock [<d>/icl_label.lock]: [<e>]"};
 const Outcome kClaim = {-1, ICL_ERROR_FILE_LOCK, false,
@@ -315,11 +315,9 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
   controller.SetICLData(ICLData{3, 7, 77, 13});
   EXPECT_EQ(controller.UpdateICL(false), -1);
   EXPECT_EQ(controller.GetICLError(), ICL_ERROR_FILE_LOCK);
-  EXPECT_EQ(
-      log.errors(),
-      Lines{"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache "
-            "label lock [" +
-            dir.file("icl_label.lock") + "] held by another writer."});
+  EXPECT_EQ(log.errors(), Lines{"E ICLController::UpdateICL: Timed out after [100] ms waiting for "
+                                "the index cache label lock [" +
+                                dir.file("icl_label.lock") + "] held by another writer."});
   close(held);
   // Interrupted calls are repeated; where locks are refused or there are no
   // open file description locks, the label is changed all the same.
@@ -461,21 +459,21 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
   const std::string d = "D ICLController::UpdateICLInternal(): ",
                     e = "E ICLController::UpdateICL: ";
   const std::string redone = d +
-                             "Index cache label [<d>/icl_label.txt] was changed by another "
-                             "writer after it was loaded; this change was not written.";
-  const std::string gaveUp = e +
-                             "The index cache label in [<d>] was not changed: another writer "
-                             "changed it, or took the writers' lock, each of the [4] times "
-                             "this change was about to be written.";
-  const std::string taken = d +
-                            "The writers' lock of the index cache label [<d>/icl_label.txt] "
-                            "was taken by another writer before this change was written; it "
-                            "was not written.";
-  const std::string timedOut = e +
-                               "Timed out after [100] ms waiting for the index cache label "
-                               "claim [<d>/icl_label.claim] of writer [otherhost-1]. That "
-                               "writer does not see this host's lock: the file system does not "
-                               "pass locks between its clients.";
+                             "Index cache label [<d>/icl_label.txt] was changed by another writer "
+                             "after it was loaded; this change was not written.";
+  const std::string gaveUp =
+      e +
+      "The index cache label in [<d>] was not changed: another writer changed it, or took the "
+      "writers' lock, each of the [4] times this change was about to be written.";
+  const std::string taken =
+      d +
+      "The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer "
+      "before this change was written; it was not written.";
+  const std::string timedOut =
+      e +
+      "Timed out after [100] ms waiting for the index cache label claim [<d>/icl_label.claim] of "
+      "writer [otherhost-1]. That writer does not see this host's lock: the file system does not "
+      "pass locks between its clients.";
   const auto removed = [&d](const std::string& writer) {
     return d + "Removed the temporary file [<d>/icl_label.txt.tmp-" + writer +
            "] left by an interrupted writer.";

@@ -40,8 +40,7 @@ std::string notOpened(int code) {
 }
 std::string invalid(int mask) {
   return "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all the "
-         "required "
-         "parameters, and is thus invalid. Bitmask = [" +
+         "required parameters, and is thus invalid. Bitmask = [" +
          std::to_string(mask) + "]";
 }
 std::vector<int64_t> fields(const ICLData& d) {
@@ -135,8 +134,8 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
   const std::string stamped =
       kKeys + "INDEXCACHETIMESTAMPMARKER = 200\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
   const std::string twice = kKeys +
-                            "USED_BY_ACCESSPATHID: 12 #a\r\nINDEXCACHETIMESTAMPMARKER = 5\n\n"
-                            "USED_BY_ACCESSPATHID: 13 #b\nused_by_accesspathid:12\n";
+                            "USED_BY_ACCESSPATHID: 12 #a\r\nINDEXCACHETIMESTAMPMARKER = "
+                            "5\n\nUSED_BY_ACCESSPATHID: 13 #b\nused_by_accesspathid:12\n";
   const std::string once = kKeys + "INDEXCACHETIMESTAMPMARKER = 5\nUSED_BY_ACCESSPATHID: 13 #b\n";
   const std::string other =
       "INDEXCACHEPOOLID = 4\nINDEXCACHEID = 8\nINDEXCACHETIMESTAMPMARKER = 77\n";
@@ -148,6 +147,30 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
   const std::string pool = "INDEXCACHEPOOLID = 3\n",
                     marked =
                         pool + "INDEXCACHETIMESTAMPMARKER = 77\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
+  const std::string tooBig =
+      "E ZUPITextFileOpen::reloadFile: File length exceeded the maximum file size supported by "
+      "API.";
+  const std::string notReplaced =
+      kUpdate +
+      "Index cache label [DIR/icl_label.txt] is larger than the [65000] bytes a label may hold, so "
+      "it cannot be read; it is not replaced by a new label, which would drop every access path it "
+      "lists. Trim it to the access paths in use, or move it aside, then try again.";
+  const std::string isFull =
+      "E ICLController::UpdateICLInternal(): Index cache label [DIR/icl_label.txt] is full: it "
+      "would grow to [65022] bytes, over the limit of [65000] bytes, listing [1] access paths. It "
+      "was left unchanged; remove access paths that are no longer used to make room.";
+  const std::string notAllowed = kUpdate +
+                                 "A completely new ICL would need to be written, but this is not "
+                                 "allowed by the parameters given to this function.";
+  const Lines mismatch = {
+      kUpdate +
+          "ICL_LABEL mismatch. Expected IndexCachePool ID: [3], IndexCachePool ID in file: [4]",
+      kUpdate + "ICL_LABEL mismatch. Expected IndexCacheID: [7], IndexCacheID in file: [8]"};
+  const Lines notLoaded = {
+      "E ICLController::UpdateICLInternal(): Internal Error! Entered internal UpdateICL function "
+      "without the virtual ICL label file being open!",
+      invalid(1)};
+  const ICLData unmarked = {3, 7, 0, 12};
   const struct {
     const char* before;  // null: no label
     Op op;
@@ -163,52 +186,26 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
        -1,
        ICL_ERROR_NEW_LABEL_NOT_ALLOWED,
        nullptr,
-       {notOpened(5),
-        kUpdate + "A completely new ICL would need to be written, but this is not allowed by the "
-                  "parameters given to this function."}},
-      {nullptr, Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},  // no Error on a
-                                                                             // success
+       {notOpened(5), notAllowed}},
+      {nullptr, Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},  // no Error line
       {pool.c_str(), Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {invalid(1)}},
+      // A label too big to read is not replaced by a new one, which would drop every path.
       {big.c_str(),
        Op::UpdateOrNew,
        kId,
        -1,
        ICL_ERROR_FILE_INVALID,
-       nullptr,  // a new one would drop every path
-       {"E ZUPITextFileOpen::reloadFile: File length exceeded the maximum file size supported by "
-        "API.",
-        notOpened(7),
-        kUpdate + "Index cache label [DIR/icl_label.txt] is larger than the [65000] bytes a label "
-                  "may hold, so it "
-                  "cannot be read; it is not replaced by a new label, which would drop every "
-                  "access path it lists. "
-                  "Trim it to the access paths in use, or move it aside, then try again."}},
+       nullptr,
+       {tooBig, notOpened(7), notReplaced}},
       {big.c_str(),
        Op::Update,
        kId,
        -1,
        ICL_ERROR_FILE_INVALID,
-       nullptr,  // not "a new label would be needed"
-       {"E ZUPITextFileOpen::reloadFile: File length exceeded the maximum file size supported by "
-        "API.",
-        notOpened(7),
-        kUpdate + "Index cache label [DIR/icl_label.txt] is larger than the [65000] bytes a label "
-                  "may hold, so it "
-                  "cannot be read; it is not replaced by a new label, which would drop every "
-                  "access path it lists. "
-                  "Trim it to the access paths in use, or move it aside, then try again."}},
-      {full.c_str(),
-       Op::UpdateOrNew,
-       {3, 7, 0, 12},
-       -1,
-       ICL_ERROR_FILE_WRITE,
        nullptr,
-       {"E ICLController::UpdateICLInternal(): Index cache label [DIR/icl_label.txt] is full: it "
-        "would grow to "
-        "[65022] bytes, over the limit of [65000] bytes, listing [1] access paths. It was left "
-        "unchanged; remove "
-        "access paths that are no longer used to make room."}},
-      {exact.c_str(), Op::Update, {3, 7, 0, 12}, 0, ICL_ERROR_NONE, exactPlus12.c_str(), {}},
+       {tooBig, notOpened(7), notReplaced}},
+      {full.c_str(), Op::UpdateOrNew, unmarked, -1, ICL_ERROR_FILE_WRITE, nullptr, {isFull}},
+      {exact.c_str(), Op::Update, unmarked, 0, ICL_ERROR_NONE, exactPlus12.c_str(), {}},
       {kNew.c_str(), Op::Remove, {3, 7, 77, 13}, 0, ICL_ERROR_NONE, nullptr, {}},  // writes nothing
       {nullptr, Op::UpdateOrNew, {3, 7, 77, 0}, -1, ICL_ERROR_NONE, nullptr, {kIllegal}},
       {kM100.c_str(),
@@ -218,16 +215,8 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
        ICL_ERROR_NONE,
        stamped.c_str(),
        {kUpdate + "Updating previous time stamp marker: [100] to [200]"}},
-      {kM100.c_str(), Op::Update, {3, 7, 0, 12}, 0, ICL_ERROR_NONE, with12.c_str(), {}},
-      {other.c_str(),
-       Op::UpdateOrNew,
-       kId,
-       -1,
-       ICL_ERROR_MISMATCH,
-       nullptr,
-       {kUpdate +
-            "ICL_LABEL mismatch. Expected IndexCachePool ID: [3], IndexCachePool ID in file: [4]",
-        kUpdate + "ICL_LABEL mismatch. Expected IndexCacheID: [7], IndexCacheID in file: [8]"}},
+      {kM100.c_str(), Op::Update, unmarked, 0, ICL_ERROR_NONE, with12.c_str(), {}},
+      {other.c_str(), Op::UpdateOrNew, kId, -1, ICL_ERROR_MISMATCH, nullptr, mismatch},
       {twice.c_str(), Op::Remove, kId, 0, ICL_ERROR_NONE, once.c_str(), {}},
       {nullptr, Op::Remove, kId, -1, ICL_ERROR_FILE_NOT_FOUND, nullptr, {notOpened(5)}},
       {other.c_str(), Op::Remove, {4, 7, 77, 12}, -1, ICL_ERROR_MISMATCH, nullptr, {}},
@@ -239,16 +228,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
       {kNew.c_str(), Op::Check, {3, 8, 77, 12}, -1, ICL_ERROR_MISMATCH, nullptr, {}},
       {with13.c_str(), Op::Check, {4, 7, 0, 13}, -1, ICL_ERROR_MISMATCH, nullptr, {}},
       {"", Op::Check, kId, -1, ICL_ERROR_FILE_INVALID, nullptr, {invalid(0)}},
-      {pool.c_str(),
-       Op::Loaded,
-       kId,
-       0,
-       ICL_ERROR_FILE_INVALID,
-       marked.c_str(),
-       {"E ICLController::UpdateICLInternal(): Internal Error! Entered internal UpdateICL function "
-        "without the virtual "
-        "ICL label file being open!",
-        invalid(1)}},
+      {pool.c_str(), Op::Loaded, kId, 0, ICL_ERROR_FILE_INVALID, marked.c_str(), notLoaded},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.before != nullptr ? c.before : "(none)").substr(0, 80));
@@ -287,10 +267,11 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     EXPECT_EQ(fileExists(dir.file("icl_label.lock")), c.op != Op::Check || c.after != nullptr);
     // A new label in place of one that could not be read says so.
     const Lines lines = log.lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                         "D ICLController::UpdateICL: Ignoring previous ICL error as we are "
-                         "updating the ICL"),
-              c.op == Op::UpdateOrNew && c.error == ICL_ERROR_NONE);
+    EXPECT_EQ(
+        std::count(
+            lines.begin(), lines.end(),
+            "D ICLController::UpdateICL: Ignoring previous ICL error as we are updating the ICL"),
+        c.op == Op::UpdateOrNew && c.error == ICL_ERROR_NONE);
   }
 }
 
@@ -352,12 +333,10 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   EXPECT_EQ(controller.convertICLErrorToEvEventCode(static_cast<TICLError>(-1)), -1);
   LogCapture log;  // a location is refused rather than cut
   ICLController tooLong("h", std::string(256, 'l').c_str()), null("h", nullptr);
-  EXPECT_EQ(log.errors(),
-            (Lines{"E ICLController::ICLController: Index cache location is longer than 255 "
-                   "characters; it is "
-                   "treated as empty.",
-                   "E ICLController::ICLController: Index cache location is null; it is "
-                   "treated as empty."}));
+  EXPECT_EQ(log.errors(), (Lines{"E ICLController::ICLController: Index cache location is longer "
+                                 "than 255 characters; it is treated as empty.",
+                                 "E ICLController::ICLController: Index cache location is null; it "
+                                 "is treated as empty."}));
 }
 
 }  // namespace

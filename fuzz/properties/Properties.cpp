@@ -57,8 +57,8 @@ std::string checkLabelRead(const uint8_t* data, size_t size) {
     return "identity (untouched by a failed read)";
   }
   const std::string invalid =
-      "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all "
-      "the required parameters, and is thus invalid. Bitmask = [" +
+      "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all the "
+      "required parameters, and is thus invalid. Bitmask = [" +
       std::to_string(r.mask) + "]";
   return valid ? (log.lines().empty() ? "" : "log lines")
          : size > 65000 || log.lines() == std::vector<std::string>{invalid} ? ""

@@ -214,20 +214,24 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
   ASSERT_EQ(symlink("../../du/ZU_SIDB", dir.file("dulink/ZU_SIDB/inner").c_str()), 0);
   writeFile(dir.file("file"), "x");
   writeFile(dir.file("invalid/icl_label.txt"), "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\n");
-  writeFile(dir.file("odd/icl_label.txt"),
-            "# hand-made\r\nIndexCachePoolId = 3\r\nindexcacheid = 7\r\n"
-            "INDEXCACHETIMESTAMPMARKER = 9223372036854775807\r\n\r\n"
-            "USED_BY_ACCESSPATHID: 12 #hostA\r\nused_by_accesspathid : -13 #  host B  \r\n"
-            "USED_BY_ACCESSPATHID: 012 #old\r\n# USED_BY_ACCESSPATHID: 15 #comment\r\n"
-            "USED_BY_ACCESSPATHID: 16 #\x1b[2J\a\xff\xc0\xaf\xed\xa0\x80\xc2\x9b\xc3\xa9"
-            "\xf4\x8f\xbf\xbf\xe2\x82\r\n");  // U+10FFFF, and a sequence cut short
+  writeFile(
+      dir.file("odd/icl_label.txt"),
+      "# hand-made\r\nIndexCachePoolId = 3\r\nindexcacheid = 7\r\nINDEXCACHETIMESTAMPMARKER = "
+      "9223372036854775807\r\n\r\nUSED_BY_ACCESSPATHID: 12 #hostA\r\nused_by_accesspathid : -13 #  "
+      "host B  \r\nUSED_BY_ACCESSPATHID: 012 #old\r\n# USED_BY_ACCESSPATHID: 15 "
+      "#comment\r\nUSED_BY_ACCESSPATHID: 16 "
+      "#\x1b[2J\a\xff\xc0\xaf\xed\xa0\x80\xc2\x9b\xc3\xa9\xf4\x8f\xbf\xbf\xe2\x82\r\n");  // U+10FFFF,
+                                                                                          // and a
+                                                                                          // sequence
+                                                                                          // cut
+                                                                                          // short
   writeFile(dir.file("du/ZU_Index/part/big"), std::string(2048, 'x'));  // 3 KB
   writeFile(dir.file("du/ZU_SIDB/db"), std::string(2 << 20, 'x'));      // 2049 KB
   writeFile(dir.file("du/ZU_Other"), std::string(9000, 'x'));           // not well known
   const std::string hostB = "host~\"B\"~\\2", hostBJson = "\"host\":\"host \\\"B\\\" \\\\2\"";
   const std::string mismatch =
-      "ICL_ERROR_MISMATCH (8), event code 0x23000238: the label names "
-      "another pool, index cache or marker";
+      "ICL_ERROR_MISMATCH (8), event code 0x23000238: the label names another pool, index cache or "
+      "marker";
   const std::string notDir = "ICL_ERROR_PATH_NOT_FOUND (3), event code 0x23000180: ";
   const std::string full = "=icl: cannot write the output: No space left on device\n";
   const std::string fffd = "\xef\xbf\xbd";
