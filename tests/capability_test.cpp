@@ -3,28 +3,14 @@
 // that it acts only on a scratch file it created itself, so that any number
 // of checks may test one directory at once.
 
-#include <errno.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <regex>
-
-#include "FaultInjector.h"
-#include "ICLRoutines.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 
 namespace icl::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 const std::string kSentence =
     "This is a write test to see if the index cache directory is valid.\n";
 

@@ -1,18 +1,7 @@
 // CreateDirRecursive, and fixPath where the fuzz corpus cannot reach it (the
 // canonical forms themselves are a fuzz property).
 
-#include <errno.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-
-#include "FaultInjector.h"
-#include "ICLRoutines.h"
-#include "LogCapture.h"
-#include "TempDir.h"
-#include "sys/SysCalls.h"
+#include "Testing.h"
 
 namespace icl::test {
 namespace {

@@ -2,32 +2,21 @@
 // behind it against an independent count (nftw).
 
 #include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <ftw.h>
-#include <gtest/gtest.h>
-#include <string.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <stdexcept>
 
-#include "FaultInjector.h"
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 #include "ZUPlatformInfo.h"
 #include "ZuException.h"
 #include "idxcache/DescriptorBudget.h"
 #include "idxcache/SizeWalk.h"
-#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {
-
-using Lines = std::vector<std::string>;
 
 void sizedFile(const std::string& path, off_t size) {
   writeFile(path, "");

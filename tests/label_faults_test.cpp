@@ -2,42 +2,24 @@
 // why, and no update is lost: an I/O error at every file-system call of a
 // change, a kill at every call, many writers at once, links, others overtaking.
 
-#include <errno.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
-#include <string.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
-#include <filesystem>
-#include <functional>
 #include <map>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
-#include "FaultInjector.h"
-#include "ICLRoutines.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 #include "icl/LabelLock.h"
 #include "icl/LabelRetry.h"
 #include "icl/WriterIdentity.h"
-#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 const std::string kOld = "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\nINDEXCACHETIMESTAMPMARKER = 77\n";
 const std::string kNew = kOld + "USED_BY_ACCESSPATHID: 12 #hostA\n";
 

@@ -2,23 +2,13 @@
 // its error code and Error lines, and the bytes it leaves on disk. The line
 // rules of reading and rewriting are fuzz properties (fuzz_corpus_test).
 
-#include <errno.h>
-#include <gtest/gtest.h>
 #include <stdint.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-
-#include "FaultInjector.h"
-#include "ICLRoutines.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 
 namespace icl::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 const ICLData kId = {3, 7, 77, 12};
 const std::string kKeys = "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\n",
                   kM100 = kKeys + "INDEXCACHETIMESTAMPMARKER = 100\n";

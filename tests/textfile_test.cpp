@@ -2,15 +2,8 @@
 // and line with the descriptors it closes. Lines and sanitizeString are fuzz
 // properties (fuzz_corpus_test).
 
-#include <errno.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include "FaultInjector.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 #include "ZUPIFileOpen.h"
-#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {

@@ -3,27 +3,18 @@
 // command's success and failure paths; every JSON output is checked against
 // the schema SCHEMA.md documents.
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <regex>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
 #include "JsonParser.h"
-#include "TempDir.h"
+#include "Testing.h"
 
-namespace icl {
-namespace test {
+namespace icl::test {
 namespace {
 
 struct ToolRun {
@@ -414,5 +405,4 @@ TEST(ToolFeedback, AClearedWalkCallbackIsNeverCalledAgainWhicheverThreadWalks) {
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace icl
+}  // namespace icl::test
