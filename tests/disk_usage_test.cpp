@@ -237,10 +237,10 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   }
   struct rlimit saved, limit;  // the bound: a quarter of the open-file limit, within [4, 64]
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  for (rlim_t soft : {64, 8, 1000}) {
-    limit = {std::min(soft, saved.rlim_max), saved.rlim_max};
+  for (auto bound : {std::pair<rlim_t, size_t>{64, 16}, {8, 4}, {1000, 64}}) {
+    limit = {std::min(bound.first, saved.rlim_max), saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
-    EXPECT_EQ(idxcache::descriptorBudget(), std::clamp<size_t>(limit.rlim_cur / 4, 4, 64));
+    EXPECT_EQ(idxcache::descriptorBudget(), bound.second);
   }
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
