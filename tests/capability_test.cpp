@@ -94,14 +94,14 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   ASSERT_EQ(chdir(dir.path().c_str()), 0);  // where a relative path would be made
   writeFile(dir.file("plain"), "x");
   writeFile(dir.file("icl_label.txt"), "INDEXCACHEPOOLID = 3\n");
-  makeDir(
-      dir.file("odd"));  // labels that cannot be updated: no regular file, more than a reader takes
+  // Labels that cannot be updated: no regular file, more than a reader takes.
+  makeDir(dir.file("odd"));
   makeDir(dir.file("odd/icl_label.txt"));
   makeDir(dir.file("big"));
   writeFile(dir.file("big/icl_label.txt"), std::string(65001, 'x'));
   const std::string label = dir.file("icl_label.txt");
-  const std::string top =
-      dir.path().substr(0, dir.path().find('/', 1));  // the first directory made or examined
+  // The first directory made or examined.
+  const std::string top = dir.path().substr(0, dir.path().find('/', 1));
   ASSERT_EQ(probe(dir.path()), "0 0");
   const std::string d = "D ICLController::canFilesBeCreatedInDirectory: ", e = "E" + d.substr(1);
   const std::string notOpened = e +
@@ -260,8 +260,8 @@ pid_t lockInChild(const std::string& path) {
   return holding ? child : -1;
 }
 
-std::string fingerprint(
-    const std::string& path) {  // type, mode, owner, links, size, time: whatever a touch changes
+// Type, mode, owner, links, size, time: whatever a touch changes.
+std::string fingerprint(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return "gone";
   return std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + " " +

@@ -168,8 +168,8 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   static int reports;  // a walk of over 100 ms reports its progress as it goes, not only at its end
   ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; },
                                  nullptr);
-  sys::calls().getdents64 = [](int fd, void* buffer,
-                               size_t size) {  // slow, entries of unknown type
+  // Slow, and entries of unknown type.
+  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {
     usleep(5000);
     const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
     for (char* at = static_cast<char*>(buffer);

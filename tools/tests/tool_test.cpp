@@ -205,17 +205,15 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
   ASSERT_EQ(symlink("../../du/ZU_SIDB", dir.file("dulink/ZU_SIDB/inner").c_str()), 0);
   writeFile(dir.file("file"), "x");
   writeFile(dir.file("invalid/icl_label.txt"), "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\n");
-  writeFile(
-      dir.file("odd/icl_label.txt"),
-      "# hand-made\r\nIndexCachePoolId = 3\r\nindexcacheid = 7\r\nINDEXCACHETIMESTAMPMARKER = "
-      "9223372036854775807\r\n\r\nUSED_BY_ACCESSPATHID: 12 #hostA\r\nused_by_accesspathid : -13 #  "
-      "host B  \r\nUSED_BY_ACCESSPATHID: 012 #old\r\n# USED_BY_ACCESSPATHID: 15 "
-      "#comment\r\nUSED_BY_ACCESSPATHID: 16 "
-      "#\x1b[2J\a\xff\xc0\xaf\xed\xa0\x80\xc2\x9b\xc3\xa9\xf4\x8f\xbf\xbf\xe2\x82\r\n");  // U+10FFFF,
-                                                                                          // and a
-                                                                                          // sequence
-                                                                                          // cut
-                                                                                          // short
+  // Hand-made, with control bytes, an overlong and a surrogate encoding,
+  // U+10FFFF and a sequence cut short.
+  writeFile(dir.file("odd/icl_label.txt"),
+            "# hand-made\r\nIndexCachePoolId = 3\r\nindexcacheid = 7\r\n"
+            "INDEXCACHETIMESTAMPMARKER = 9223372036854775807\r\n\r\n"
+            "USED_BY_ACCESSPATHID: 12 #hostA\r\nused_by_accesspathid : -13 #  host B  \r\n"
+            "USED_BY_ACCESSPATHID: 012 #old\r\n# USED_BY_ACCESSPATHID: 15 #comment\r\n"
+            "USED_BY_ACCESSPATHID: 16 #\x1b[2J\a\xff\xc0\xaf\xed\xa0\x80\xc2\x9b\xc3\xa9"
+            "\xf4\x8f\xbf\xbf\xe2\x82\r\n");
   writeFile(dir.file("du/ZU_Index/part/big"), std::string(2048, 'x'));  // 3 KB
   writeFile(dir.file("du/ZU_SIDB/db"), std::string(2 << 20, 'x'));      // 2049 KB
   writeFile(dir.file("du/ZU_Other"), std::string(9000, 'x'));           // not well known
