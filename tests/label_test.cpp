@@ -141,7 +141,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
   const std::string once = kKeys + "INDEXCACHETIMESTAMPMARKER = 5\nUSED_BY_ACCESSPATHID: 13 #b\n";
   const std::string other =
       "INDEXCACHEPOOLID = 4\nINDEXCACHEID = 8\nINDEXCACHETIMESTAMPMARKER = 77\n";
-  const std::string full = kM100 + "#" + std::string(64918, 'x') + "\n";  // room for 10 more
+  const std::string full = kM100 + "#" + std::string(64918, 'x') + "\n";  // 64,990 bytes
   const std::string exact = full.substr(0, 64967) + "\n", big = full + std::string(11, 'x');
   const std::string exactPlus12 = exact + "USED_BY_ACCESSPATHID: 12 #hostA\n",
                     newPlus13 = kNew + "USED_BY_ACCESSPATHID: 13 #hostA\n";
@@ -283,7 +283,8 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   makeDir(dir.file("labelled"));
   writeFile(dir.file("labelled/icl_label.txt"), kNew);
   writeFile(dir.file("plain"), "x");
-  const std::string fits = dir.path() + "/" + std::string(254 - dir.path().size(), 'd');  // 255
+  // 255 characters: the longest location there may be.
+  const std::string fits = dir.path() + "/" + std::string(254 - dir.path().size(), 'd');
   makeDir(fits);
   std::string backslashed = dir.file("labelled/");
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
