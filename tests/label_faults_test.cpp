@@ -261,15 +261,20 @@ TEST(LabelConcurrency, ManyWritersAndReadersAtOnceLoseNoUpdate) {
 TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
   TempDir dir;
   writeFile(dir.file("victim"), "precious", 0600);
-  for (const std::string name : {"icl_label.lock", "icl_label.txt.tmp"}) {  // refused, or removed
+  const struct {
+    const char* name;  // a link in place of this file is refused, or removed
+    int result;
+    std::string error;
+  } links[] = {{"icl_label.lock", -1,
+                "E ICLController::UpdateICL: Could not take the index cache label lock [" +
+                    dir.file("icl_label.lock") + "]: [Too many levels of symbolic links]"},
+               {"icl_label.txt.tmp", 0, ""}};
+  for (const auto& link : links) {
     writeFile(dir.file("icl_label.txt"), kOld);
-    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file(name).c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file(link.name).c_str()), 0);
     LogCapture log;
-    EXPECT_EQ(change(dir, true), name == "icl_label.lock" ? -1 : 0);
-    const Lines refused = {
-        "E ICLController::UpdateICL: Could not take the index cache label lock [" + dir.file(name) +
-        "]: [Too many levels of symbolic links]"};
-    EXPECT_EQ(log.errors(), name == "icl_label.lock" ? refused : Lines{});
+    EXPECT_EQ(change(dir, true), link.result);
+    EXPECT_EQ(log.errors(), link.error.empty() ? Lines{} : Lines{link.error});
     EXPECT_EQ(readFile(dir.file("victim")), "precious");
     ASSERT_EQ(unlink(dir.file("icl_label.lock").c_str()), 0);
   }
