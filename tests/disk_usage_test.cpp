@@ -65,24 +65,23 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
                 mkfifo((c + "/ZU_Index/fifo").c_str(), 0644) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_Index/dirlink").c_str()) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_SnapMetadata").c_str()),
-            0);               // the last one counts
-  EXPECT_EQ(runInChild([&] {  // the setting, read once, at the first sum
-              ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 7);
-              auto detailed = [&c](bool sum) {
-                LogCapture detail;
-                (void)(sum ? getIndexCacheDiskUsageKB(c.c_str())
-                           : getDiskUsage((c + "/ZU_SIDB").c_str()));
-                const Lines lines = detail.lines();
-                return std::count(lines.begin(), lines.end(),
-                                  "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
-              };
-              const long beforeAnySum = detailed(false), first = detailed(true);
-              ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);
-              return beforeAnySum == 0 && first == 1 && detailed(true) == 1 && detailed(false) == 1
-                         ? 0
-                         : 1;
-            }),
-            0);
+            0);  // the last one counts
+  // The setting, read once at the first sum, has each walk logged in detail:
+  // not before any sum; at the first, the next and a walk after it (0111).
+  const auto detailedWalks = [&c] {
+    ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 7);
+    auto detailed = [&c](bool sum) {
+      LogCapture detail;
+      (void)(sum ? getIndexCacheDiskUsageKB(c.c_str()) : getDiskUsage((c + "/ZU_SIDB").c_str()));
+      const Lines lines = detail.lines();
+      return std::count(lines.begin(), lines.end(),
+                        "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
+    };
+    const long beforeAnySum = detailed(false), first = detailed(true);
+    ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);
+    return beforeAnySum * 1000 + first * 100 + detailed(true) * 10 + detailed(false);
+  };
+  EXPECT_EQ(runInChild(detailedWalks), 111);
   std::string backslashed = c;
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
   for (const std::string& location : {c, c + "/", backslashed}) {
@@ -95,15 +94,18 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
                          "]: returning size [24] KB."}));
     EXPECT_EQ(left.gaps, Lines{c + "/ZU_Opt1 openat 20"});
   }
-  const std::string tooLong(256, 'd'), file = dir.file("big");
-  for (const char* path : {tooLong.c_str(), "", static_cast<const char*>(nullptr), file.c_str()}) {
+  const std::string tooLong(256, 'd'), file = dir.file("big"), none = "] does not exist";
+  const std::pair<const char*, std::string> refused[] = {
+      {tooLong.c_str(), tooLong + none + ": check failure"},
+      {"", none + ": check failure"},
+      {nullptr, "NULL" + none + ": check failure"},
+      {file.c_str(), file + none}};
+  for (const auto& path : refused) {
     LogCapture log;
     FaultInjector calls;
-    EXPECT_EQ(getIndexCacheDiskUsageKB(path), -1);
+    EXPECT_EQ(getIndexCacheDiskUsageKB(path.first), -1);
     EXPECT_EQ(calls.calls(SysOp::Access) + calls.calls(SysOp::Openat), 0) << "nothing looked for";
-    EXPECT_EQ(log.lines().back(),
-              "D getIndexCacheDiskUsageKB: Path [" + std::string(path ? path : "NULL") +
-                  (path == file.c_str() ? "] does not exist" : "] does not exist: check failure"));
+    EXPECT_EQ(log.lines().back(), "D getIndexCacheDiskUsageKB: Path [" + path.second);
   }
   LogCapture log;
   EXPECT_EQ(getDiskUsage(nullptr), -1);
