@@ -250,9 +250,7 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
        "FOUND (5), event code 0x23000236: no label: the directory holds no icl_label.txt\"},"
        "\"libraryErrors\":[{\"function\":\"ICLController::InternalReadDataFromICL\",", ""},
       {"update @/empty --pool 3 --cache 7 --path 12", 1, "", "(11), event code 0x2300023A: there "
-       "is no usable label and a new one was not allowed\n  library: ICLController::Internal"
-       "ReadDataFromICL: ICL file is not opened. Error code: [5].\n  library: ICLController::"
-       "UpdateICL: A completely new ICL"},
+       "is no usable label and a new one was not allowed\n  library: ICLController::"},
       {"show @/missing", 1, "", "=icl show: @/missing: " + notDir + "no such directory\n"
        "  (run again with -v for the library's full log)\n"},
       {"du @/file", 1, "", "icl du: @/file: " + notDir + "not a directory\n"},
