@@ -99,6 +99,8 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   makeDir(dir.file("odd/icl_label.txt"));
   makeDir(dir.file("big"));
   writeFile(dir.file("big/icl_label.txt"), std::string(65001, 'x'));
+  makeDir(dir.file("fits"));
+  writeFile(dir.file("fits/icl_label.txt"), std::string(65000, 'x'));
   const std::string label = dir.file("icl_label.txt");
   // The first directory made or examined.
   const std::string top = dir.path().substr(0, dir.path().find('/', 1));
@@ -214,6 +216,7 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
            "fopen failed to open the existing ICL file for writing. ICL file: "
            "[<d>/odd/icl_label.txt]  | " +
            e + "Index cache label [<d>/odd/icl_label.txt] is not a regular file."},
+      {dir.file("fits"), SysOp::Ftruncate, 0, 0, "0 0"},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
        "-1 7 | " + e +
            "Index cache label [<d>/big/icl_label.txt] is larger than the [65000] bytes a label may "

@@ -247,13 +247,17 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
-int gThrow;  // what the next log line throws: 1 a ZuException, 2 an int, 3 another exception
-void throwingSink(EvLogLevel, const char*, const char*, void*) {
+// What the next log line throws: 1 a ZuException, 2 an int, 3 another
+// exception; the lines after it are kept.
+int gThrow;
+Lines gAfterThrow;
+void throwingSink(EvLogLevel, const char* function, const char* message, void*) {
   const int kind = gThrow;
   gThrow = 0;
   if (kind == 1) throw ZuException("thrown by the sink");
   if (kind == 2) throw 42;
   if (kind == 3) throw std::runtime_error("not the walk's to catch");
+  gAfterThrow.push_back(std::string(function) + ": " + message);
 }
 
 TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
@@ -340,12 +344,24 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   ASSERT_EQ(chmod((top + "/s").c_str(), 0755), 0);
   // A sink that throws at an Error line of "s": a ZuException or int is
   // caught by the directory that was walking "s", whose result is -1.
-  for (int kind = 1; kind <= 3; ++kind) {
+  const struct {
+    int kind;
+    std::string result;
+    Lines gaps, after;  // the lines logged after the throw
+  } sinks[] = {{1, "-1", {top + " log 0"}, {"getDiskUsage: [thrown by the sink]"}},
+               {2,
+                "-1",
+                {top + " log 0"},
+                {"getDiskUsage:     processing path [" + top +
+                 "]. Reset size to -1 due to exception  [42] caught"}},
+               {3, "escaped", {}, {}}};
+  for (const auto& sink : sinks) {
     GapLog left;
     FaultInjector faults;
     faults.failNth(2, EACCES, false, {SysOp::Openat});
     EvSetLogSink(throwingSink, nullptr);
-    gThrow = kind;
+    gThrow = sink.kind;
+    gAfterThrow.clear();
     std::string result;
     try {
       result = std::to_string(getDiskUsage(top.c_str()));
@@ -353,8 +369,9 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
       result = "escaped";
     }
     EvSetLogSink(nullptr, nullptr);
-    EXPECT_EQ(result, kind == 3 ? "escaped" : "-1");
-    EXPECT_EQ(left.gaps, kind == 3 ? Lines{} : Lines{top + " log 0"});
+    EXPECT_EQ(result, sink.result);
+    EXPECT_EQ(left.gaps, sink.gaps);
+    EXPECT_EQ(gAfterThrow, sink.after);
     EXPECT_EQ(faults.calls(SysOp::Openat), faults.calls(SysOp::Close) + 1);
   }
 }

@@ -301,6 +301,7 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
     EXPECT_EQ(faults.calls(SysOp::FcntlLock), fault.locks);
   }
   EXPECT_EQ(log.errors(), Lines{});
+  setLabelLockWaitLimit(std::chrono::milliseconds(100));  // for the child below
   {  // a log sink that throws ends the operation, but nothing escapes the API
     EvSetLogSink(
         [](EvLogLevel, const char*, const char*, void*) { throw std::runtime_error("sink"); },
@@ -329,6 +330,14 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
     EXPECT_EQ(next.acquire(dir.file("icl_label.lock"), err), LockResult::Held);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
+  }
+  {  // a directory that may or may not be writable counts as writable: no unlocked change
+    writeFile(dir.file("icl_label.txt"), kOld);
+    FaultInjector faults;
+    faults.failNth(1, EACCES, false, {SysOp::Open});
+    faults.failNth(1, EIO, false, {SysOp::Access});
+    EXPECT_EQ(change(dir, true), -1);
+    EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
   }
   // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who
   // may write the directory but not open the lock file changes nothing, rather than change the

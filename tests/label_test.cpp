@@ -97,8 +97,8 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
     EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, modes.second);
   }
   // Only a privileged writer may give the label back to its owner; refused
-  // that for want of privilege (EPERM) it still keeps the group, and any
-  // other failure keeps the old label.
+  // that for want of privilege (EPERM) it still keeps the group, as one
+  // whose owner is its own does, and any other failure keeps the old label.
   if (geteuid() != 0) GTEST_SKIP() << "only root can give the label another owner (nobody, 65534)";
   ASSERT_EQ(chmod(label.c_str(), 0604) + chown(label.c_str(), 65534, 65534), 0);
   const std::string with13 = kNew + "USED_BY_ACCESSPATHID: 13 #hostA\n";
@@ -111,7 +111,8 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
     size_t errors;
   } rows[] = {{0, true, 0, with13, 65534, 0},
               {EIO, false, -1, with13, 65534, 1},
-              {EPERM, false, 0, kNew, 0, 0}};
+              {EPERM, false, 0, kNew, 0, 0},
+              {0, true, 0, with13, 0, 0}};
   for (const auto& row : rows) {
     controller.SetICLData(ICLData{3, 7, 77, 13});
     LogCapture log;
@@ -332,12 +333,17 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   EXPECT_EQ(controller.convertICLErrorToEvEventCode(ICL_ERROR_CHOWN), 15);
   EXPECT_EQ(controller.convertICLErrorToEvEventCode(static_cast<TICLError>(16)), -1);
   EXPECT_EQ(controller.convertICLErrorToEvEventCode(static_cast<TICLError>(-1)), -1);
-  LogCapture log;  // a location is refused rather than cut
+  LogCapture log;  // a location is refused rather than cut; a missing one is said at Debug
   ICLController tooLong("h", std::string(256, 'l').c_str()), null("h", nullptr);
-  EXPECT_EQ(log.errors(), (Lines{"E ICLController::ICLController: Index cache location is longer "
-                                 "than 255 characters; it is treated as empty.",
-                                 "E ICLController::ICLController: Index cache location is null; it "
-                                 "is treated as empty."}));
+  EXPECT_EQ(ICLController("h", dir.file("none").c_str()).ReadDataFromICL(), -1);
+  EXPECT_EQ(log.lines(), (Lines{"E ICLController::ICLController: Index cache location is longer "
+                                "than 255 characters; it is treated as empty.",
+                                "E ICLController::ICLController: Index cache location is null; it "
+                                "is treated as empty.",
+                                "D ICLController::DoesPathExist: Path - [" + dir.file("none") +
+                                    "]: [No such file or directory]",
+                                "D ICLController::ConstructICLPath: The specified path does not "
+                                "exist."}));
 }
 
 }  // namespace

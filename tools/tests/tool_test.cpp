@@ -196,8 +196,8 @@ TEST(ToolUsage, HelpManualAndCompletionShowEveryCommandWithItsOptionsAndExamples
 
 TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
   TempDir dir;
-  for (const char* sub : {"c", "empty", "invalid", "odd", "du", "du/ZU_Index", "du/ZU_Index/part",
-                          "du/ZU_SIDB", "dulink", "dulink/ZU_SIDB"}) {
+  for (const char* sub : {"c", "empty", "invalid", "odd", "mib", "du", "du/ZU_Index",
+                          "du/ZU_Index/part", "du/ZU_SIDB", "dulink", "dulink/ZU_SIDB"}) {
     makeDir(dir.file(sub));
   }
   // A well-known sub-directory that is a link is measured where it leads; a link inside is not.
@@ -214,6 +214,7 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
             "USED_BY_ACCESSPATHID: 012 #old\r\n# USED_BY_ACCESSPATHID: 15 #comment\r\n"
             "USED_BY_ACCESSPATHID: 16 #\x1b[2J\a\xff\xc0\xaf\xed\xa0\x80\xc2\x9b\xc3\xa9"
             "\xf4\x8f\xbf\xbf\xe2\x82\r\n");
+  writeFile(dir.file("mib/icl_label.txt"), std::string(1 << 20, 'x'));  // the most it compares
   writeFile(dir.file("du/ZU_Index/part/big"), std::string(2048, 'x'));  // 3 KB
   writeFile(dir.file("du/ZU_SIDB/db"), std::string(2 << 20, 'x'));      // 2049 KB
   writeFile(dir.file("du/ZU_Other"), std::string(9000, 'x'));           // not well known
@@ -257,6 +258,7 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
       {"du @/" + std::string(300, 'd'), 1, "", "ICL_ERROR_EMPTY_PATH (4), event code 0x23000180"},
       {"--json show @/invalid", 1, "\"code\":7,\"event\":\"0x23000237\",\"message\":\"ICL_ERROR_"
        "FILE_INVALID (7), event code 0x23000237: the label is invalid", ""},
+      {"new @/mib --pool 3 --cache 7 --path 12 --marker 5", 0, "(label changed)\n", ""},
       {"test-dir @/file", 1, "", "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: a label or "
        "test file could not be written\n"},
       // Every line as the label holds it; no raw control byte, and JSON always UTF-8.
