@@ -275,6 +275,27 @@ std::string fingerprint(const std::string& path) {
 TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
   // The name older versions used, in a directory anyone may write: a link, a FIFO, another user's
   // file.
+  {  // nor on one put in its scratch file's place while it runs
+    TempDir dir;
+    sys::calls().open = [](const char* path, int flags, mode_t mode) {
+      const std::string name = path;
+      if ((flags & (O_CREAT | O_ACCMODE)) == O_RDWR && name.find("/test_rdwrite") != name.npos) {
+        writeFile(name + ".other", "another's\n", 0600);
+        EXPECT_EQ(rename((name + ".other").c_str(), path), 0);
+      }
+      return sys::realCalls().open(path, flags, mode);
+    };
+    const std::string scratch = dir.file(ownScratchName() + "N"),
+                      check = "ICLController::canFilesBeCreatedInDirectory: ";
+    EXPECT_EQ(probe(dir.path()), "-1 10 | D " + check +
+                                     "open failed to open the test file for read/write to do the "
+                                     "file lock test. File [" +
+                                     scratch + "]  | E " + check + "Test file [" + scratch +
+                                     "] is no longer the file this check created.");
+    sys::calls() = sys::realCalls();
+    const Lines left = scratchFiles(dir.path());
+    EXPECT_EQ(left.size() == 1 ? readFile(left[0]) : "", "another's\n");
+  }
   for (int plant = 0; plant < 5; ++plant) {
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
