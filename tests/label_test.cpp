@@ -98,33 +98,37 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   }
   // Only a privileged writer may give the label back to its owner; refused
   // that for want of privilege (EPERM) it still keeps the group, as one
-  // whose owner is its own does, and any other failure keeps the old label.
+  // whose owner is its own does, unless refused that too; any other failure
+  // keeps the old label.
   if (geteuid() != 0) GTEST_SKIP() << "only root can give the label another owner (nobody, 65534)";
   ASSERT_EQ(chmod(label.c_str(), 0604) + chown(label.c_str(), 65534, 65534), 0);
   const std::string with13 = kNew + "USED_BY_ACCESSPATHID: 13 #hostA\n";
   const struct {
-    int err;  // of the first fchown, 0: none
+    int err;     // of the first fchown, 0: none
+    bool every;  // and of the next, for the group alone
     bool add;
     int result;
     const std::string& label;
     uid_t owner;
+    gid_t group;
     size_t errors;
-  } rows[] = {{0, true, 0, with13, 65534, 0},
-              {EIO, false, -1, with13, 65534, 1},
-              {EPERM, false, 0, kNew, 0, 0},
-              {0, true, 0, with13, 0, 0}};
+  } rows[] = {{0, false, true, 0, with13, 65534, 65534, 0},
+              {EIO, false, false, -1, with13, 65534, 65534, 1},
+              {EPERM, false, false, 0, kNew, 0, 65534, 0},
+              {0, false, true, 0, with13, 0, 65534, 0},
+              {EPERM, true, false, 0, kNew, 0, 0, 0}};  // a group it is no member of
   for (const auto& row : rows) {
     controller.SetICLData(ICLData{3, 7, 77, 13});
     LogCapture log;
     FaultInjector faults;
-    if (row.err != 0) faults.failNth(1, row.err, false, {SysOp::Fchown});
+    if (row.err != 0) faults.failNth(1, row.err, row.every, {SysOp::Fchown});
     EXPECT_EQ(row.add ? controller.UpdateICL(false) : controller.RemoveAccessPathIDfromICL(),
               row.result);
     EXPECT_EQ(readFile(label), row.label);
     ASSERT_EQ(stat(label.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     EXPECT_EQ(st.st_uid, row.owner);
-    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_gid, row.group);
     EXPECT_EQ(log.errors().size(), row.errors);
   }
 }
