@@ -3,27 +3,14 @@
 // that it acts only on a scratch file it created itself, so that any number
 // of checks may test one directory at once.
 
-#include <errno.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-
-#include "FaultInjector.h"
-#include "ICLRoutines.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 
 namespace icl::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 const std::string kSentence =
     "This is a write test to see if the index cache directory is valid.\n";
 
@@ -107,74 +94,56 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   ASSERT_EQ(chdir(dir.path().c_str()), 0);  // where a relative path would be made
   writeFile(dir.file("plain"), "x");
   writeFile(dir.file("icl_label.txt"), "INDEXCACHEPOOLID = 3\n");
-  makeDir(
-      dir.file("odd"));  // labels that cannot be updated: no regular file, more than a reader takes
+  // Labels that cannot be updated: no regular file, more than a reader takes.
+  makeDir(dir.file("odd"));
   makeDir(dir.file("odd/icl_label.txt"));
   makeDir(dir.file("big"));
   writeFile(dir.file("big/icl_label.txt"), std::string(65001, 'x'));
-  const std::string scratch = dir.file(ownScratchName() + "N"), label = dir.file("icl_label.txt");
-  const std::string top =
-      dir.path().substr(0, dir.path().find('/', 1));  // the first directory made or examined
-  std::vector<SysOp> trace;
-  {
-    FaultInjector clean;
-    ASSERT_EQ(probe(dir.path()), "0 0");
-    trace = clean.trace();
-  }
-  auto before = [&trace](SysOp op, SysOp anchor) {
-    return std::count(trace.begin(), std::find(trace.begin(), trace.end(), anchor), op);
-  };
-  const long lastStat = std::count(trace.begin(), trace.end(), SysOp::Stat);
-  const long lastOpen = std::count(trace.begin(), trace.end(), SysOp::Open);
+  makeDir(dir.file("fits"));
+  writeFile(dir.file("fits/icl_label.txt"), std::string(65000, 'x'));
+  const std::string label = dir.file("icl_label.txt");
+  // The first directory made or examined.
+  const std::string top = dir.path().substr(0, dir.path().find('/', 1));
+  ASSERT_EQ(probe(dir.path()), "0 0");
   const std::string d = "D ICLController::canFilesBeCreatedInDirectory: ", e = "E" + d.substr(1);
-  const std::string notOpened = e + "fopen() failed to open the file for writing. [" + scratch +
-                                "] Index cache label could not be written.";
+  const std::string notOpened = e +
+                                "fopen() failed to open the file for writing. [<d>/<s>] Index "
+                                "cache label could not be written.";
   const std::string chown = "returned by stat while checking for file chown capabilities.";
   auto failed = [&](const std::string& step, const std::string& why) {
-    return " | " + e + "Test file [" + scratch + "]: " + step + " failed: [" + why + "]";
+    return " | " + e + "Test file [<d>/<s>]: " + step + " failed: [" + why + "]";
   };
+  const std::string dirFailed =
+      "]: [No such file or directory] | E ICLController::CreateDirRecursive: Failed to ";
   const struct {
     std::string location;  // "": the directory
     SysOp op;              // Ftruncate, which the check never calls: no fault
     long nth;
     int err;
-    std::string report;  // the answer, the error code, the lines
+    std::string report;  // the answer, the error code, the lines; <d> the directory, <s> scratch
     bool persistent = false;
   } cases[] = {
       {"rel/x", SysOp::Ftruncate, 0, 0,
        "-1 3 | D ICLController::DoesPathExist: Path - [rel/x]: [No such file or directory] | E "
-       "fixPath: Path [rel/x] must be "
-       "absolute | E ICLController::CreateDirRecursive: The destination path must start from "
-       "slash. | " +
+       "fixPath: Path [rel/x] must be absolute | E ICLController::CreateDirRecursive: The "
+       "destination path must start from slash. | " +
            e + "Could not create directory: [rel/x]"},
       {dir.file("made/./here"), SysOp::Mkdir, 1, EACCES,
-       "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("made/./here") +
-           "]: [No such file or directory] | "
-           "D ICLController::CreateDirRecursive: Creating directory [" +
-           dir.file("made") +
-           "] | E ICLController::"
-           "CreateDirRecursive: Failed to create directory [" +
-           dir.file("made") + "]:\n[Permission denied] | " + e + "Could not create directory: [" +
-           dir.file("made/here") + "] | " + e + "Directory [" + dir.file("made") +
-           "]: mkdir() failed: [Permission denied]"},
+       "-1 10 | D ICLController::DoesPathExist: Path - [<d>/made/./here]: [No such file or "
+       "directory] | D ICLController::CreateDirRecursive: Creating directory [<d>/made] | E "
+       "ICLController::CreateDirRecursive: Failed to create directory [<d>/made]:\n[Permission "
+       "denied] | " +
+           e + "Could not create directory: [<d>/made/here] | " + e +
+           "Directory [<d>/made]: mkdir() failed: [Permission denied]"},
       {dir.file("made"), SysOp::Stat, 2, EIO,
-       "-1 6 | D ICLController::DoesPathExist: Path - [" + dir.file("made") +
-           "]: [No such file or directory] | E "
-           "ICLController::CreateDirRecursive: Failed to stat directory [" +
-           top + "]:\n[Input/output error] | " + e + "Could not create directory: [" +
-           dir.file("made") + "] | " + e + "Directory [" + top +
-           "]: stat() failed: [Input/output error]"},
+       "-1 6 | D ICLController::DoesPathExist: Path - [<d>/made" + dirFailed + "stat directory [" +
+           top + "]:\n[Input/output error] | " + e + "Could not create directory: [<d>/made] | " +
+           e + "Directory [" + top + "]: stat() failed: [Input/output error]"},
       {dir.file("plain"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | D ICLController::DoesPathExist: Path - [" + dir.file("plain") + "] Not Found | " +
-           e +
-           "fopen() failed "
-           "to open the file for writing. [" +
-           dir.file("plain/" + ownScratchName() + "N") +
-           "] Index cache label could not "
-           "be written. | " +
-           e + "Test file [" + dir.file("plain/" + ownScratchName() + "N") +
-           "]: creating failed: [Not a "
-           "directory]"},
+       "-1 10 | D ICLController::DoesPathExist: Path - [<d>/plain] Not Found | " + e +
+           "fopen() failed to open the file for writing. [<d>/plain/<s>] Index cache label could "
+           "not be written. | " +
+           e + "Test file [<d>/plain/<s>]: creating failed: [Not a directory]"},
       {"", SysOp::Open, 1, EACCES,
        "-1 10 | " + notOpened + failed("creating", "Permission denied")},
       {"", SysOp::Open, 1, EEXIST, "0 0"},  // a name taken: the next one
@@ -183,70 +152,82 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
       {"", SysOp::Fstat, 1, EIO,
        "-1 10 | " + notOpened + failed("examining", "Input/output error")},
       {"", SysOp::Write, 1, ENOSPC,
-       "-1 10 | " + d + "fopen failed to open the file for writing. [" + scratch +
-           "] Index cache label could not be written." +
+       "-1 10 | " + d +
+           "fopen failed to open the file for writing. [<d>/<s>] Index cache label could not be "
+           "written." +
            failed("writing", "No space left on device")},
       {"", SysOp::Close, 1, EIO,
-       "-1 10 | " + d + "fopen failed to open the file for writing. [" + scratch +
-           "] Index cache label could not be written." + failed("closing", "Input/output error")},
-      {"", SysOp::Open, before(SysOp::Open, SysOp::FcntlLock) - 1, EACCES,
-       "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [" + scratch +
-           "]. | E ZUPITextFileOpen::"
-           "reloadFile: Could not load the file [" +
-           scratch + "]: open() failed: [Permission denied] | " + e +
-           "fopen() failed to open the test file for reading. [" + scratch +
-           "] Index cache label could not be written."},
-      {"", SysOp::Open, before(SysOp::Open, SysOp::FcntlLock), EACCES,
        "-1 10 | " + d +
-           "open failed to open the test file for read/write to do the file lock test. File [" +
-           scratch + "] " + failed("opening for reading and writing", "Permission denied")},
+           "fopen failed to open the file for writing. [<d>/<s>] Index cache label could not be "
+           "written." +
+           failed("closing", "Input/output error")},
+      {"", SysOp::Open, 2, EACCES,
+       "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [<d>/<s>]. | E "
+       "ZUPITextFileOpen::reloadFile: Could not load the file [<d>/<s>]: open() failed: "
+       "[Permission denied] | " +
+           e +
+           "fopen() failed to open the test file for reading. [<d>/<s>] Index cache label could "
+           "not be written."},
+      {"", SysOp::Open, 3, EACCES,
+       "-1 10 | " + d +
+           "open failed to open the test file for read/write to do the file lock test. File "
+           "[<d>/<s>] " +
+           failed("opening for reading and writing", "Permission denied")},
       {"", SysOp::FcntlLock, 1, EINVAL,
        "-1 13 | " + e +
-           "fcntl() failed to establish a file lock - file locks are not "
-           "supported in the path specified for the index cache." +
+           "fcntl() failed to establish a file lock - file locks are not supported in the path "
+           "specified for the index cache." +
            failed("locking", "Invalid argument")},
       {"", SysOp::FcntlLock, 1, EAGAIN,
-       "-1 12 | " + e + "fcntl ()failed to establish a file lock. File [" + scratch + "]" +
+       "-1 12 | " + e + "fcntl ()failed to establish a file lock. File [<d>/<s>]" +
            failed("locking", "Resource temporarily unavailable")},
       {"", SysOp::FcntlLock, 1, ENOLCK,
        "-1 12 | " + e +
            "Unknown fcntl error [37] returned while checking for file locking capabilities." +
            failed("locking", "No locks available")},
       {"", SysOp::FcntlLock, 2, EBADF, "0 0 | " + d + "fcntl failed to release a file lock"},
-      {"", SysOp::Fstat, before(SysOp::Fstat, SysOp::Fchown), ENOENT,
-       "-1 15 | " + e + "File " + scratch + " does not exist | " + e + "Error [2] " + chown},
-      {"", SysOp::Fstat, before(SysOp::Fstat, SysOp::Fchown), EIO,
-       "-1 15 | " + e + "stat() for " + scratch + " failed | " + e + "Error [5] " + chown},
+      {"", SysOp::Fstat, 5, ENOENT,
+       "-1 15 | " + e + "File <d>/<s> does not exist | " + e + "Error [2] " + chown},
+      {"", SysOp::Fstat, 5, EIO,
+       "-1 15 | " + e + "stat() for <d>/<s> failed | " + e + "Error [5] " + chown},
       {"", SysOp::Fchown, 1, EPERM,
        "-1 15 | " + e +
            "Error [1] returned while checking for file chown capabilities by stetting GUID [" +
-           std::to_string(getegid()) + "] and UID [" + std::to_string(geteuid()) + "] for [" +
-           scratch + "]."},
+           std::to_string(getegid()) + "] and UID [" + std::to_string(geteuid()) +
+           "] for [<d>/<s>]."},
       {"", SysOp::Fchmod, 1, EPERM,
        "-1 14 | " + e + "Error [1] returned while checking for file chmod capabilities."},
       {"", SysOp::Unlink, 1, EBUSY,
-       "-1 10 | " + d + "Failed to remove [" + scratch + "], errno [16]" +
+       "-1 10 | " + d + "Failed to remove [<d>/<s>], errno [16]" +
            failed("removing", "Device or resource busy")},
-      {"", SysOp::Stat, lastStat, EIO,
-       "-1 6 | " + e + "Index cache label [" + label +
-           "] could not be examined: stat() failed: [Input/output error]"},
-      {"", SysOp::Open, lastOpen, EACCES,
-       "-1 10 | " + d + "fopen failed to open the existing ICL file for writing. ICL file: [" +
-           label + "]  | " + e + "Index cache label [" + label +
-           "] could not be opened for update: open() failed: [Permission denied]"},
+      {"", SysOp::Stat, 3, EIO,
+       "-1 6 | " + e +
+           "Index cache label [<d>/icl_label.txt] could not be examined: stat() failed: "
+           "[Input/output error]"},
+      {"", SysOp::Open, 4, EACCES,
+       "-1 10 | " + d +
+           "fopen failed to open the existing ICL file for writing. ICL file: [<d>/icl_label.txt]  "
+           "| " +
+           e +
+           "Index cache label [<d>/icl_label.txt] could not be opened for update: open() failed: "
+           "[Permission denied]"},
       {dir.file("odd"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | " + d + "fopen failed to open the existing ICL file for writing. ICL file: [" +
-           dir.file("odd/icl_label.txt") + "]  | " + e + "Index cache label [" +
-           dir.file("odd/icl_label.txt") + "] is not a regular file."},
+       "-1 10 | " + d +
+           "fopen failed to open the existing ICL file for writing. ICL file: "
+           "[<d>/odd/icl_label.txt]  | " +
+           e + "Index cache label [<d>/odd/icl_label.txt] is not a regular file."},
+      {dir.file("fits"), SysOp::Ftruncate, 0, 0, "0 0"},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
-       "-1 7 | " + e + "Index cache label [" + dir.file("big/icl_label.txt") +
-           "] is larger than the [65000] bytes a label "
-           "may hold ([65001] bytes), so it can be neither read nor updated."},
+       "-1 7 | " + e +
+           "Index cache label [<d>/big/icl_label.txt] is larger than the [65000] bytes a label may "
+           "hold ([65001] bytes), so it can be neither read nor updated."},
   };
   for (const auto& c : cases) {
     FaultInjector faults;
     faults.failNth(c.nth, c.err, c.persistent, {c.op});
-    EXPECT_EQ(probe(c.location.empty() ? dir.path() : c.location), c.report)
+    std::string report = probe(c.location.empty() ? dir.path() : c.location);
+    report = std::regex_replace(report, std::regex(ownScratchName() + "N"), "<s>");
+    EXPECT_EQ(std::regex_replace(report, std::regex(dir.path()), "<d>"), c.report)
         << sysOpName(c.op) << " #" << c.nth;
     const Lines left = scratchFiles(dir.path());
     EXPECT_EQ(left.size(), c.op == SysOp::Unlink ? 1u : 0u)
@@ -282,8 +263,8 @@ pid_t lockInChild(const std::string& path) {
   return holding ? child : -1;
 }
 
-std::string fingerprint(
-    const std::string& path) {  // type, mode, owner, links, size, time: whatever a touch changes
+// Type, mode, owner, links, size, time: whatever a touch changes.
+std::string fingerprint(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return "gone";
   return std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + " " +
@@ -294,6 +275,27 @@ std::string fingerprint(
 TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
   // The name older versions used, in a directory anyone may write: a link, a FIFO, another user's
   // file.
+  {  // nor on one put in its scratch file's place while it runs
+    TempDir dir;
+    sys::calls().open = [](const char* path, int flags, mode_t mode) {
+      const std::string name = path;
+      if ((flags & (O_CREAT | O_ACCMODE)) == O_RDWR && name.find("/test_rdwrite") != name.npos) {
+        writeFile(name + ".other", "another's\n", 0600);
+        EXPECT_EQ(rename((name + ".other").c_str(), path), 0);
+      }
+      return sys::realCalls().open(path, flags, mode);
+    };
+    const std::string scratch = dir.file(ownScratchName() + "N"),
+                      check = "ICLController::canFilesBeCreatedInDirectory: ";
+    EXPECT_EQ(probe(dir.path()), "-1 10 | D " + check +
+                                     "open failed to open the test file for read/write to do the "
+                                     "file lock test. File [" +
+                                     scratch + "]  | E " + check + "Test file [" + scratch +
+                                     "] is no longer the file this check created.");
+    sys::calls() = sys::realCalls();
+    const Lines left = scratchFiles(dir.path());
+    EXPECT_EQ(left.size() == 1 ? readFile(left[0]) : "", "another's\n");
+  }
   for (int plant = 0; plant < 5; ++plant) {
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);

@@ -2,32 +2,21 @@
 // behind it against an independent count (nftw).
 
 #include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <ftw.h>
-#include <gtest/gtest.h>
-#include <string.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <stdexcept>
 
-#include "FaultInjector.h"
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 #include "ZUPlatformInfo.h"
 #include "ZuException.h"
 #include "idxcache/DescriptorBudget.h"
 #include "idxcache/SizeWalk.h"
-#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {
-
-using Lines = std::vector<std::string>;
 
 void sizedFile(const std::string& path, off_t size) {
   writeFile(path, "");
@@ -76,24 +65,23 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
                 mkfifo((c + "/ZU_Index/fifo").c_str(), 0644) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_Index/dirlink").c_str()) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_SnapMetadata").c_str()),
-            0);               // the last one counts
-  EXPECT_EQ(runInChild([&] {  // the setting, read once, at the first sum
-              ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 7);
-              auto detailed = [&c](bool sum) {
-                LogCapture detail;
-                (void)(sum ? getIndexCacheDiskUsageKB(c.c_str())
-                           : getDiskUsage((c + "/ZU_SIDB").c_str()));
-                const Lines lines = detail.lines();
-                return std::count(lines.begin(), lines.end(),
-                                  "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
-              };
-              const long beforeAnySum = detailed(false), first = detailed(true);
-              ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);
-              return beforeAnySum == 0 && first == 1 && detailed(true) == 1 && detailed(false) == 1
-                         ? 0
-                         : 1;
-            }),
-            0);
+            0);  // the last one counts
+  // The setting, read once at the first sum, has each walk logged in detail:
+  // not before any sum; at the first, the next and a walk after it (0111).
+  const auto detailedWalks = [&c] {
+    ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 7);
+    auto detailed = [&c](bool sum) {
+      LogCapture detail;
+      (void)(sum ? getIndexCacheDiskUsageKB(c.c_str()) : getDiskUsage((c + "/ZU_SIDB").c_str()));
+      const Lines lines = detail.lines();
+      return std::count(lines.begin(), lines.end(),
+                        "D getDiskUsage: Starting processing path [" + c + "/ZU_SIDB]");
+    };
+    const long beforeAnySum = detailed(false), first = detailed(true);
+    ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);
+    return beforeAnySum * 1000 + first * 100 + detailed(true) * 10 + detailed(false);
+  };
+  EXPECT_EQ(runInChild(detailedWalks), 111);
   std::string backslashed = c;
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
   for (const std::string& location : {c, c + "/", backslashed}) {
@@ -106,15 +94,18 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
                          "]: returning size [24] KB."}));
     EXPECT_EQ(left.gaps, Lines{c + "/ZU_Opt1 openat 20"});
   }
-  const std::string tooLong(256, 'd'), file = dir.file("big");
-  for (const char* path : {tooLong.c_str(), "", static_cast<const char*>(nullptr), file.c_str()}) {
+  const std::string tooLong(256, 'd'), file = dir.file("big"), none = "] does not exist";
+  const std::pair<const char*, std::string> refused[] = {
+      {tooLong.c_str(), tooLong + none + ": check failure"},
+      {"", none + ": check failure"},
+      {nullptr, "NULL" + none + ": check failure"},
+      {file.c_str(), file + none}};
+  for (const auto& path : refused) {
     LogCapture log;
     FaultInjector calls;
-    EXPECT_EQ(getIndexCacheDiskUsageKB(path), -1);
+    EXPECT_EQ(getIndexCacheDiskUsageKB(path.first), -1);
     EXPECT_EQ(calls.calls(SysOp::Access) + calls.calls(SysOp::Openat), 0) << "nothing looked for";
-    EXPECT_EQ(log.lines().back(),
-              "D getIndexCacheDiskUsageKB: Path [" + std::string(path ? path : "NULL") +
-                  (path == file.c_str() ? "] does not exist" : "] does not exist: check failure"));
+    EXPECT_EQ(log.lines().back(), "D getIndexCacheDiskUsageKB: Path [" + path.second);
   }
   LogCapture log;
   EXPECT_EQ(getDiskUsage(nullptr), -1);
@@ -179,8 +170,8 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   static int reports;  // a walk of over 100 ms reports its progress as it goes, not only at its end
   ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; },
                                  nullptr);
-  sys::calls().getdents64 = [](int fd, void* buffer,
-                               size_t size) {  // slow, entries of unknown type
+  // Slow, and entries of unknown type.
+  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {
     usleep(5000);
     const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
     for (char* at = static_cast<char*>(buffer);
@@ -248,21 +239,25 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   }
   struct rlimit saved, limit;  // the bound: a quarter of the open-file limit, within [4, 64]
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  for (rlim_t soft : {64, 8, 1000}) {
-    limit = {std::min(soft, saved.rlim_max), saved.rlim_max};
+  for (auto bound : {std::pair<rlim_t, size_t>{64, 16}, {8, 4}, {1000, 64}}) {
+    limit = {std::min(bound.first, saved.rlim_max), saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
-    EXPECT_EQ(idxcache::descriptorBudget(), std::clamp<size_t>(limit.rlim_cur / 4, 4, 64));
+    EXPECT_EQ(idxcache::descriptorBudget(), bound.second);
   }
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
-int gThrow;  // what the next log line throws: 1 a ZuException, 2 an int, 3 another exception
-void throwingSink(EvLogLevel, const char*, const char*, void*) {
+// What the next log line throws: 1 a ZuException, 2 an int, 3 another
+// exception; the lines after it are kept.
+int gThrow;
+Lines gAfterThrow;
+void throwingSink(EvLogLevel, const char* function, const char* message, void*) {
   const int kind = gThrow;
   gThrow = 0;
   if (kind == 1) throw ZuException("thrown by the sink");
   if (kind == 2) throw 42;
   if (kind == 3) throw std::runtime_error("not the walk's to catch");
+  gAfterThrow.push_back(std::string(function) + ": " + message);
 }
 
 TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
@@ -349,12 +344,24 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   ASSERT_EQ(chmod((top + "/s").c_str(), 0755), 0);
   // A sink that throws at an Error line of "s": a ZuException or int is
   // caught by the directory that was walking "s", whose result is -1.
-  for (int kind = 1; kind <= 3; ++kind) {
+  const struct {
+    int kind;
+    std::string result;
+    Lines gaps, after;  // the lines logged after the throw
+  } sinks[] = {{1, "-1", {top + " log 0"}, {"getDiskUsage: [thrown by the sink]"}},
+               {2,
+                "-1",
+                {top + " log 0"},
+                {"getDiskUsage:     processing path [" + top +
+                 "]. Reset size to -1 due to exception  [42] caught"}},
+               {3, "escaped", {}, {}}};
+  for (const auto& sink : sinks) {
     GapLog left;
     FaultInjector faults;
     faults.failNth(2, EACCES, false, {SysOp::Openat});
     EvSetLogSink(throwingSink, nullptr);
-    gThrow = kind;
+    gThrow = sink.kind;
+    gAfterThrow.clear();
     std::string result;
     try {
       result = std::to_string(getDiskUsage(top.c_str()));
@@ -362,8 +369,9 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
       result = "escaped";
     }
     EvSetLogSink(nullptr, nullptr);
-    EXPECT_EQ(result, kind == 3 ? "escaped" : "-1");
-    EXPECT_EQ(left.gaps, kind == 3 ? Lines{} : Lines{top + " log 0"});
+    EXPECT_EQ(result, sink.result);
+    EXPECT_EQ(left.gaps, sink.gaps);
+    EXPECT_EQ(gAfterThrow, sink.after);
     EXPECT_EQ(faults.calls(SysOp::Openat), faults.calls(SysOp::Close) + 1);
   }
 }

@@ -1,43 +1,25 @@
 // A label is never half-written, a failed write never destroys it and says
 // why, and no update is lost: an I/O error at every file-system call of a
-// change, a kill at every call, many writers at once, links, a held lock.
+// change, a kill at every call, many writers at once, links, others overtaking.
 
-#include <errno.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
-#include <string.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
-#include <filesystem>
-#include <functional>
 #include <map>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
-#include "FaultInjector.h"
-#include "ICLRoutines.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 #include "icl/LabelLock.h"
 #include "icl/LabelRetry.h"
 #include "icl/WriterIdentity.h"
-#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {
 
-using Lines = std::vector<std::string>;
 const std::string kOld = "INDEXCACHEPOOLID = 3\nINDEXCACHEID = 7\nINDEXCACHETIMESTAMPMARKER = 77\n";
 const std::string kNew = kOld + "USED_BY_ACCESSPATHID: 12 #hostA\n";
 
@@ -81,105 +63,138 @@ void expectRecovered(const TempDir& dir, bool killed) {
   EXPECT_EQ(readFile(dir.file("icl_label.txt")) + std::to_string(noTemporaryFile()), kNew + "1");
 }
 
-TEST(LabelFaults, AnErrorAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
-  for (bool add : {true, false}) {
-    const std::vector<SysOp> trace = traceOfOneChange(add);
-    const std::string& from = add ? kOld : kNew;
-    const std::string& to = add ? kNew : kOld;
-    const size_t renameAt = std::find(trace.begin(), trace.end(), SysOp::Rename) - trace.begin();
-    // The step an Error line names for a failed call, before and after the rename.
-    const std::map<SysOp, std::string> before = {{SysOp::Open, "creating"},
-                                                 {SysOp::Fstat, "examining"},
-                                                 {SysOp::Fchmod, "setting the permissions of"},
-                                                 {SysOp::Write, "writing"},
-                                                 {SysOp::Fsync, "syncing"},
-                                                 {SysOp::Close, "closing"},
-                                                 {SysOp::Rename, "renaming"}};
-    const std::map<SysOp, std::string> after = {{SysOp::Open, "opening the directory"},
-                                                {SysOp::Fsync, "syncing the directory"},
-                                                {SysOp::Close, "closing the directory"}};
-    for (size_t at = 0; at < trace.size(); ++at) {
-      const long nth = std::count(trace.begin(), trace.begin() + at + 1, trace[at]);
-      for (int err : {EIO, ENOSPC}) {
-        for (bool persistent : {false, true}) {
-          SCOPED_TRACE(std::string(add ? "add: " : "remove: ") + sysOpName(trace[at]) + " #" +
-                       std::to_string(nth) + " " + strerror(err) +
-                       (persistent ? ", persistent" : ", once"));
-          TempDir dir;
-          const std::string label = dir.file("icl_label.txt"),
-                            e = "E ICLController::UpdateICLInternal(): ";
-          writeFile(label, from, 0604);  // a rewrite keeps the mode
-          ICLController controller("hostA", dir.path().c_str());
-          LogCapture log;
-          int result;
-          {
-            FaultInjector faults;
-            faults.failNth(nth, err, persistent, {trace[at]});
-            result = change(dir, add, &controller);
-          }
-          struct stat st;
-          EXPECT_EQ(readFile(label), result == 0 || at > renameAt ? to : from);
-          EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
-          if (controller.GetICLError() ==
-              ICL_ERROR_FILE_READ) {  // the label, or its directory, unreadable
-            EXPECT_TRUE(
-                log.errors()[0].rfind("E ZUPITextFileOpen::reloadFile: ", 0) == 0 ||
-                log.errors()[0].rfind(
-                    "E ICLController::DoesPathExist: Could not examine the index cache directory [",
-                    0) == 0)
-                << log.errors()[0];
-          }
-          EXPECT_TRUE(result == 0 || !log.errors().empty());
-          const std::string why = " failed: [" + std::string(strerror(err)) + "]";
-          Lines expected;
-          if (result != 0 && at > renameAt) {
-            expected.push_back(e + "Index cache label [" + label + "] was replaced, but " +
-                               after.at(trace[at]) + " [" + dir.path() + "/]" + why +
-                               ". The change may not survive a power failure.");
-          } else if (controller.GetICLError() == ICL_ERROR_FILE_WRITE) {
-            const std::string step = before.at(trace[at]);
-            if (step == "closing")
-              expected.push_back(e + "Unable to close the index cache label file!");
-            if (trace[at] == SysOp::Open) {
-              expected.push_back(e + "fopen() failed to open the file for updating. [" + label +
-                                 "] Index cache label could not be updated.");
-            }
-            expected.push_back(e + "Index cache label [" + label + "] left unchanged: " + step +
-                               " [" + label + ".tmp-<writer>]" + why);
-          }
-          Lines errors = log.errors();  // a new lock file's mode is a step of its own
-          std::transform(errors.begin(), errors.end(), errors.begin(), withWriterHidden);
-          errors.erase(std::remove_if(errors.begin(), errors.end(),
-                                      [](const std::string& l) {
-                                        return l.find("the new lock file [") != std::string::npos;
-                                      }),
-                       errors.end());
-          EXPECT_EQ(expected.empty() ? expected : errors, expected);
-          EXPECT_EQ(controller.GetICLError() == ICL_ERROR_FILE_WRITE, !expected.empty());
-          expectRecovered(dir, trace[at] == SysOp::Unlink && persistent);
-        }
-      }
-    }
-  }
+// What an error at one call of a change leaves: 0 and the new label, or -1,
+// the error code, the old or new label and the Error line that names the
+// step ("<d>" the directory, "<e>" the error's text).
+struct Outcome {
+  int result;
+  TICLError error;
+  bool changed;
+  std::string line;
+};
+const Outcome kDone = {0, ICL_ERROR_NONE, true, ""};
+const Outcome kModeless = {
+    0, ICL_ERROR_NONE, true,
+    "Could not give the new lock file [<d>/icl_label.lock] the directory's group and permissions: "
+    "[<e>]. Other users may be unable to take the lock."};
+const Outcome kLock = {-1, ICL_ERROR_FILE_LOCK, false,
+                       "Could not take the index cache label lock [<d>/icl_label.lock]: [<e>]"};
+const Outcome kClaim = {-1, ICL_ERROR_FILE_LOCK, false,
+                        "Could not take the index cache label claim [<d>/icl_label.claim]: [<e>]"};
+const Outcome kDir = {-1, ICL_ERROR_FILE_READ, false,
+                      "Could not examine the index cache directory [<d>]: stat() failed: [<e>]"};
+Outcome load(const std::string& call) {
+  return {-1, ICL_ERROR_FILE_READ, false,
+          "Could not load the file [<d>/icl_label.txt]: " + call + "() failed: [<e>]"};
+}
+Outcome unchanged(const std::string& step) {
+  return {-1, ICL_ERROR_FILE_WRITE, false,
+          "Index cache label [<d>/icl_label.txt] left unchanged: " + step +
+              " [<d>/icl_label.txt.tmp-<writer>] failed: [<e>]"};
+}
+Outcome unsynced(const std::string& step) {
+  return {-1, ICL_ERROR_FILE_WRITE, true,
+          "Index cache label [<d>/icl_label.txt] was replaced, but " + step +
+              " the directory [<d>/] failed: [<e>]. The change may not survive a power failure."};
 }
 
-TEST(LabelCrash, AKillAtAnyCallLeavesTheOldOrTheNewLabel) {
+TEST(LabelFaults, AnErrorOrAKillAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
+  // Every call of a change in order, with what it leaves failing once and
+  // failing for good: the lock file, the claim, the load, the temporary
+  // file, the rename and the directory's sync. A kill before any call, or
+  // after the last, leaves the old label or the new one.
+  const struct {
+    SysOp op;
+    Outcome once, always;
+  } calls[] = {
+      {SysOp::Open, kLock, kLock},
+      {SysOp::Stat, kLock, kLock},
+      {SysOp::Open, kLock, kLock},
+      {SysOp::Fstat, kLock, kLock},
+      {SysOp::Fchmod, kModeless, unchanged("setting the permissions of")},
+      {SysOp::FcntlLock, kLock, kLock},
+      {SysOp::Open, kClaim, kClaim},
+      {SysOp::Write, kClaim, kClaim},
+      {SysOp::Fstat, kClaim, kClaim},
+      {SysOp::Close, kDone, unchanged("closing")},
+      {SysOp::Statfs, kDone, kDone},
+      {SysOp::Stat, kDir, kDir},
+      {SysOp::Stat, load("stat"), load("stat")},
+      {SysOp::Open, load("open"), load("open")},
+      {SysOp::Fstat, load("fstat"), load("fstat")},
+      {SysOp::Read, load("read"), load("read")},
+      {SysOp::Read, load("read"), load("read")},
+      {SysOp::Fstat, load("fstat"), load("fstat")},
+      {SysOp::Close, kDone, unchanged("closing")},
+      {SysOp::Open, kDone, unchanged("creating")},
+      {SysOp::Getdents64, kDone, kDone},
+      {SysOp::Getdents64, kDone, kDone},
+      {SysOp::Close, kDone, unchanged("closing")},
+      {SysOp::Open, unchanged("creating"), unchanged("creating")},
+      {SysOp::Fstat, unchanged("examining"), unchanged("examining")},
+      {SysOp::Fchmod, unchanged("setting the permissions of"),
+       unchanged("setting the permissions of")},
+      {SysOp::Write, unchanged("writing"), unchanged("writing")},
+      {SysOp::Fsync, unchanged("syncing"), unchanged("syncing")},
+      {SysOp::Close, unchanged("closing"), unchanged("closing")},
+      {SysOp::FcntlLock, kDone, kLock},
+      {SysOp::Lstat, kDone, kClaim},
+      {SysOp::Stat, kDone, kDir},
+      {SysOp::Rename, unchanged("renaming"), unchanged("renaming")},
+      {SysOp::Open, unsynced("opening"), unsynced("opening")},
+      {SysOp::Fsync, unsynced("syncing"), unsynced("syncing")},
+      {SysOp::Close, unsynced("closing"), unsynced("closing")},
+      {SysOp::Lstat, kDone, kDone},
+      {SysOp::Unlink, kDone, kDone},
+      {SysOp::Close, kDone, kDone},
+  };
+  std::vector<SysOp> ops;
+  for (const auto& call : calls) ops.push_back(call.op);
   for (bool add : {true, false}) {
-    const size_t calls = traceOfOneChange(add).size();
-    for (size_t n = 1; n <= calls + 1; ++n) {
-      SCOPED_TRACE(std::string(add ? "add" : "remove") + ", killed before call " +
-                   std::to_string(n));
-      TempDir dir;
-      writeFile(dir.file("icl_label.txt"), add ? kOld : kNew);
-      EXPECT_EQ(runInChild([&dir, n, add] {
+    ASSERT_EQ(traceOfOneChange(add), ops);
+    for (size_t at = 0; at <= ops.size(); ++at) {
+      SCOPED_TRACE(std::string(add ? "add, " : "remove, ") + "call " + std::to_string(at + 1));
+      TempDir killed;  // before this call, or after the last
+      writeFile(killed.file("icl_label.txt"), add ? kOld : kNew);
+      EXPECT_EQ(runInChild([&killed, at, add] {
                   FaultInjector faults;
-                  faults.killAtNth(static_cast<long>(n));
-                  return change(dir, add);
+                  faults.killAtNth(static_cast<long>(at + 1));
+                  return change(killed, add);
                 }),
-                n <= calls ? -1 : 0);
-      const std::string label = readFile(dir.file("icl_label.txt"));
-      EXPECT_TRUE(label == kOld || label == kNew) << label;
-      expectRecovered(dir, true);
+                at < ops.size() ? -1 : 0);
+      const std::string left = readFile(killed.file("icl_label.txt"));
+      EXPECT_TRUE(left == kOld || left == kNew) << left;
+      expectRecovered(killed, true);
+      if (at == ops.size()) break;
+      const long nth = std::count(ops.begin(), ops.begin() + at + 1, ops[at]);
+      for (int err : {EIO, ENOSPC}) {
+        for (bool persistent : {false, true}) {
+          SCOPED_TRACE(std::string(sysOpName(ops[at])) + " #" + std::to_string(nth) + " " +
+                       strerror(err) + (persistent ? ", persistent" : ", once"));
+          const Outcome& expected = persistent ? calls[at].always : calls[at].once;
+          TempDir dir;
+          const std::string label = dir.file("icl_label.txt");
+          writeFile(label, add ? kOld : kNew, 0604);  // a rewrite keeps the mode
+          ICLController controller("hostA", dir.path().c_str());
+          LogCapture log;
+          {
+            FaultInjector faults;
+            faults.failNth(nth, err, persistent, {ops[at]});
+            EXPECT_EQ(change(dir, add, &controller), expected.result);
+          }
+          EXPECT_EQ(controller.GetICLError(), expected.error);
+          EXPECT_EQ(readFile(label), expected.changed == add ? kNew : kOld);
+          struct stat st;
+          EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
+          std::string errors;
+          for (const std::string& line : log.errors()) errors += withWriterHidden(line) + "\n";
+          std::string line = std::regex_replace(expected.line, std::regex("<d>"), dir.path());
+          line = std::regex_replace(line, std::regex("<e>"), strerror(err));
+          EXPECT_EQ(errors.empty(), line.empty());
+          EXPECT_NE(errors.find(line), std::string::npos) << line;
+          expectRecovered(dir, ops[at] == SysOp::Unlink && persistent);
+        }
+      }
     }
   }
 }
@@ -243,40 +258,30 @@ TEST(LabelConcurrency, ManyWritersAndReadersAtOnceLoseNoUpdate) {
   }
 }
 
-TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
+TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
   TempDir dir;
   writeFile(dir.file("victim"), "precious", 0600);
-  for (const std::string name : {"icl_label.lock", "icl_label.txt.tmp"}) {  // refused, or removed
+  const struct {
+    const char* name;  // a link in place of this file is refused, or removed
+    int result;
+    std::string error;
+  } links[] = {{"icl_label.lock", -1,
+                "E ICLController::UpdateICL: Could not take the index cache label lock [" +
+                    dir.file("icl_label.lock") + "]: [Too many levels of symbolic links]"},
+               {"icl_label.txt.tmp", 0, ""}};
+  for (const auto& link : links) {
     writeFile(dir.file("icl_label.txt"), kOld);
-    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file(name).c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file(link.name).c_str()), 0);
     LogCapture log;
-    EXPECT_EQ(change(dir, true), name == "icl_label.lock" ? -1 : 0);
-    const Lines refused = {
-        "E ICLController::UpdateICL: Could not take the index cache label lock [" + dir.file(name) +
-        "]: [Too many levels of symbolic links]"};
-    EXPECT_EQ(log.errors(), name == "icl_label.lock" ? refused : Lines{});
+    EXPECT_EQ(change(dir, true), link.result);
+    EXPECT_EQ(log.errors(), link.error.empty() ? Lines{} : Lines{link.error});
     EXPECT_EQ(readFile(dir.file("victim")), "precious");
     ASSERT_EQ(unlink(dir.file("icl_label.lock").c_str()), 0);
   }
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
-  setLabelLockWaitLimit(std::chrono::milliseconds(100));
-  const int held = open(dir.file("icl_label.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  ASSERT_EQ(fcntl(held, F_OFD_SETLK, &lock), 0);
+  // A wait limit too large for the clock means no limit, not an overflow.
+  setLabelLockWaitLimit(std::chrono::milliseconds(LLONG_MAX));
   LogCapture log;
-  ICLController controller("hostA", dir.path().c_str());
-  controller.SetICLData(ICLData{3, 7, 77, 12});
-  EXPECT_EQ(controller.CheckICL(), 0) << "a check with nothing to add is a reader";
-  controller.SetICLData(ICLData{3, 7, 77, 13});
-  EXPECT_EQ(controller.UpdateICL(false), -1);
-  EXPECT_EQ(controller.GetICLError(), ICL_ERROR_FILE_LOCK);
-  EXPECT_EQ(
-      log.errors(),
-      Lines{"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache "
-            "label lock [" +
-            dir.file("icl_label.lock") + "] held by another writer."});
-  close(held);
   // Interrupted calls are repeated; where locks are refused or there are no
   // open file description locks, the label is changed all the same.
   const struct {
@@ -295,13 +300,8 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
     EXPECT_EQ(faults.calls(SysOp::FcntlLock), fault.locks);
   }
-  EXPECT_EQ(log.errors().size(), 1u);
-  {  // a wait limit too large for the clock means no limit, not an overflow
-    setLabelLockWaitLimit(std::chrono::milliseconds(LLONG_MAX));
-    writeFile(dir.file("icl_label.txt"), kOld);
-    EXPECT_EQ(change(dir, true), 0);
-    setLabelLockWaitLimit(std::chrono::milliseconds(100));
-  }
+  EXPECT_EQ(log.errors(), Lines{});
+  setLabelLockWaitLimit(std::chrono::milliseconds(100));  // for the child below
   {  // a log sink that throws ends the operation, but nothing escapes the API
     EvSetLogSink(
         [](EvLogLevel, const char*, const char*, void*) { throw std::runtime_error("sink"); },
@@ -331,6 +331,14 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
   }
+  {  // a directory that may or may not be writable counts as writable: no unlocked change
+    writeFile(dir.file("icl_label.txt"), kOld);
+    FaultInjector faults;
+    faults.failNth(1, EACCES, false, {SysOp::Open});
+    faults.failNth(1, EIO, false, {SysOp::Access});
+    EXPECT_EQ(change(dir, true), -1);
+    EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
+  }
   // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who
   // may write the directory but not open the lock file changes nothing, rather than change the
   // label unlocked.
@@ -346,43 +354,27 @@ TEST(LabelLocking, LinksAreNeverFollowedAndAHeldLockStopsWritersButNoReader) {
   umask(umaskBefore);
   writeFile(dir.file("icl_label.txt"), kOld, 0666);
   ASSERT_EQ(chmod(dir.path().c_str(), 0777) + chmod(dir.file("icl_label.lock").c_str(), 0444), 0);
-  EXPECT_EQ(runInChild(
-                [&dir] {
-                  LogCapture quiet;
-                  ICLController writer("hostA", dir.path().c_str());
-                  return change(dir, true, &writer) == -1 &&
-                                 writer.GetICLError() == ICL_ERROR_FILE_LOCK
-                             ? 0
-                             : 1;
-                },
-                true),
-            0);
+  const auto unlocked = [&dir] {
+    LogCapture quiet;
+    ICLController writer("hostA", dir.path().c_str());
+    return change(dir, true, &writer) == -1 ? writer.GetICLError() : 0;
+  };
+  EXPECT_EQ(runInChild(unlocked, true), ICL_ERROR_FILE_LOCK);
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
 }
 
 // Another writer acts just before this writer's n-th lstat (the first is
 // its last check of its claim before the rename), or before every one.
-std::function<void()> gOtherWriter;
+void (*gOtherWriter)(const TempDir&);
+const TempDir* gDir;
 long gLstatsBeforeAct = 0;
 int lstatAfterOtherWriter(const char* path, struct stat* st) {
   if (gOtherWriter && (gLstatsBeforeAct < 0 || --gLstatsBeforeAct == 0)) {
-    const std::function<void()> act = gOtherWriter;
+    const auto act = gOtherWriter;
     if (gLstatsBeforeAct == 0) gOtherWriter = nullptr;
-    act();
+    act(*gDir);
   }
   return sys::realCalls().lstat(path, st);
-}
-
-void replaceLabel(const TempDir& dir, const std::string& bytes) {
-  writeFile(dir.file("other.new"), bytes);
-  ASSERT_EQ(rename(dir.file("other.new").c_str(), dir.file("icl_label.txt").c_str()), 0);
-}
-
-pid_t goneProcess() {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  waitpid(child, nullptr, 0);
-  return child;
 }
 
 void writeOld(const std::string& path, const std::string& bytes, int minutesAgo) {
@@ -392,148 +384,114 @@ void writeOld(const std::string& path, const std::string& bytes, int minutesAgo)
   ASSERT_EQ(utimes(path.c_str(), then), 0);
 }
 
+// What the other writer does: before the change, or while it runs.
+std::string gDead;  // the writer tag of a process of this host that is gone
+void replaceLabel(const TempDir& d) {
+  writeFile(d.file("other.new"), kOld + "USED_BY_ACCESSPATHID: 99 #other\n");
+  ASSERT_EQ(rename(d.file("other.new").c_str(), d.file("icl_label.txt").c_str()), 0);
+}
+void touchLabel(const TempDir& d) {
+  static int times = 0;
+  writeFile(d.file("other.new"), kOld + "# " + std::to_string(++times) + "\n");
+  ASSERT_EQ(rename(d.file("other.new").c_str(), d.file("icl_label.txt").c_str()), 0);
+}
+void dropClaim(const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); }
+void plantTemporaries(const TempDir& d) {
+  writeFile(d.file("icl_label.txt.tmp"), "half");
+  writeFile(d.file("icl_label.txt.tmp-otherhost-1-0"), "half");
+  writeFile(d.file("icl_label.txt.tmp-" + gDead + "-0"), "half");
+  writeOld(d.file("icl_label.txt.tmp-otherhost-2-0"), "half", 16);
+}
+void liveClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); }
+void deadClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), gDead + "\n"); }
+void oldClaim(const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); }
+
 // A writer overtaken by another (its label replaced, its lock or claim
 // taken) between its load and its rename redoes its change on the label as
 // it is then, or fails and says so; it never removes another writer's live
 // temporary file, and takes over only claims and leftovers of writers gone.
 TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersFile) {
-  const std::string dead = processSpaceId() + "-" + std::to_string(goneProcess());
-  const std::string other = kOld + "USED_BY_ACCESSPATHID: 99 #other\n";
-  const std::string both = other + "USED_BY_ACCESSPATHID: 12 #hostA\n";
-  struct Race {
-    const char* what;
-    std::function<void(const TempDir&)> before, act;  // the other writer
-    long actAt;                                       // -1: before every lstat
-    std::pair<SysOp, long> failing;                   // with EAGAIN (lock) or EIO, once
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  gDead = processSpaceId() + "-" + std::to_string(gone);
+  const std::string both =
+      kOld + "USED_BY_ACCESSPATHID: 99 #other\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
+  const std::string d = "D ICLController::UpdateICLInternal(): ",
+                    e = "E ICLController::UpdateICL: ";
+  const std::string redone = d +
+                             "Index cache label [<d>/icl_label.txt] was changed by another writer "
+                             "after it was loaded; this change was not written.";
+  const std::string gaveUp =
+      e +
+      "The index cache label in [<d>] was not changed: another writer changed it, or took the "
+      "writers' lock, each of the [4] times this change was about to be written.";
+  const std::string taken =
+      d +
+      "The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer "
+      "before this change was written; it was not written.";
+  const std::string timedOut =
+      e +
+      "Timed out after [100] ms waiting for the index cache label claim [<d>/icl_label.claim] of "
+      "writer [otherhost-1]. That writer does not see this host's lock: the file system does not "
+      "pass locks between its clients.";
+  const auto removed = [&d](const std::string& writer) {
+    return d + "Removed the temporary file [<d>/icl_label.txt.tmp-" + writer +
+           "] left by an interrupted writer.";
+  };
+  const auto tookOver = [](const std::string& writer) {
+    return "D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" +
+           writer + "], which is gone.";
+  };
+  const Lines live = {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"},
+              left = {"icl_label.txt.tmp-" + gDead + "-0", "icl_label.txt.tmp-otherhost-2-0"},
+              claim = {"icl_label.claim"};
+  const struct {
+    void (*before)(const TempDir&);
+    void (*act)(const TempDir&);  // by the other writer
+    long actAt;                   // -1: before every lstat
+    long failingLock;             // the fcntl call that fails with EAGAIN, once
     int result;
     std::string label;
-    Lines lines;                          // Debug and Error lines expected, "<d>" for the directory
-    std::vector<std::string> kept, gone;  // files of others after the change
+    Lines lines;                 // Debug and Error lines expected, "<d>" for the directory
+    Lines kept = {}, gone = {};  // files of others after the change
   } races[] = {
-      {"label replaced after the load",
+      {nullptr, replaceLabel, 1, 0, 0, both, {redone}},
+      {nullptr, touchLabel, -1, 0, -1, kOld + "# 8\n", {gaveUp}},
+      {nullptr, nullptr, 1, 2, 0, kNew, {taken}},  // the lock taken over
+      {nullptr, dropClaim, 1, 0, 0, kNew, {taken}},
+      {plantTemporaries,
        nullptr,
-       [](const TempDir& d) { replaceLabel(d, kOld + "USED_BY_ACCESSPATHID: 99 #other\n"); },
        1,
-       {},
        0,
-       both,
-       {"D ICLController::UpdateICLInternal(): Index cache label [<d>/icl_label.txt] was changed "
-        "by another writer after it was loaded; this change was not written."},
-       {},
-       {}},
-      {"label replaced every time",
-       nullptr,
-       [](const TempDir& d) {
-         replaceLabel(d, kOld + "# " + std::to_string(time(nullptr)) + "\n");
-       },
-       -1,
-       {},
-       -1,
-       "",
-       {"E ICLController::UpdateICL: The index cache label in [<d>] was not changed: another "
-        "writer changed it, or took the writers' lock, each of the [4] times this change was about "
-        "to be written."},
-       {},
-       {}},
-      {"lock taken over",
-       nullptr,
-       nullptr,
-       1,
-       {SysOp::FcntlLock, 2},
        0,
        kNew,
-       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
-        "[<d>/icl_label.txt] was taken by another writer before this change was written; it was "
-        "not written."},
-       {},
-       {}},
-      {"claim taken over",
-       nullptr,
-       [](const TempDir& d) { ASSERT_EQ(unlink(d.file("icl_label.claim").c_str()), 0); },
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
-        "[<d>/icl_label.txt] was taken by another writer before this change was written; it was "
-        "not written."},
-       {},
-       {}},
-      {"temporary files of others",
-       [&dead](const TempDir& d) {
-         writeFile(d.file("icl_label.txt.tmp"), "half");
-         writeFile(d.file("icl_label.txt.tmp-otherhost-1-0"), "half");
-         writeFile(d.file("icl_label.txt.tmp-" + dead + "-0"), "half");
-         writeOld(d.file("icl_label.txt.tmp-otherhost-2-0"), "half", 16);
-       },
-       nullptr,
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICLInternal(): Removed the temporary file [<d>/icl_label.txt.tmp-" +
-            dead + "-0] left by an interrupted writer.",
-        "D ICLController::UpdateICLInternal(): Removed the temporary file "
-        "[<d>/icl_label.txt.tmp-otherhost-2-0] left by an interrupted writer."},
-       {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"},
-       {"icl_label.txt.tmp-" + dead + "-0", "icl_label.txt.tmp-otherhost-2-0"}},
-      {"claim of a live writer elsewhere",
-       [](const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); },
-       nullptr,
-       1,
-       {},
-       -1,
-       kOld,
-       {"E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache label "
-        "claim [<d>/icl_label.claim] of writer [otherhost-1]. That writer does not see this host's "
-        "lock: the file system does not pass locks between its clients."},
-       {"icl_label.claim"},
-       {}},
-      {"claim of a writer gone",
-       [&dead](const TempDir& d) { writeFile(d.file("icl_label.claim"), dead + "\n"); },
-       nullptr,
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer [" + dead +
-        "], which is gone."},
-       {},
-       {"icl_label.claim"}},
-      {"claim eleven minutes old",
-       [](const TempDir& d) { writeOld(d.file("icl_label.claim"), "otherhost-1\n", 11); },
-       nullptr,
-       1,
-       {},
-       0,
-       kNew,
-       {"D ICLController::UpdateICL: Took over the claim [<d>/icl_label.claim] of writer "
-        "[otherhost-1], which is gone."},
-       {},
-       {"icl_label.claim"}},
+       {removed(gDead + "-0"), removed("otherhost-2-0")},
+       live,
+       left},
+      {liveClaim, nullptr, 1, 0, -1, kOld, {timedOut}, claim},
+      {deadClaim, nullptr, 1, 0, 0, kNew, {tookOver(gDead)}, {}, claim},
+      {oldClaim, nullptr, 1, 0, 0, kNew, {tookOver("otherhost-1")}, {}, claim},
   };
   setLabelLockWaitLimit(std::chrono::milliseconds(100));
-  for (const Race& race : races) {
-    SCOPED_TRACE(race.what);
+  for (const auto& race : races) {
+    SCOPED_TRACE(race.lines[0]);
     TempDir dir;
     writeFile(dir.file("icl_label.txt"), kOld);
     if (race.before) race.before(dir);
     LogCapture log;
-    int result;
     {
       FaultInjector faults;
-      if (race.failing.second != 0)
-        faults.failNth(race.failing.second, EAGAIN, false, {race.failing.first});
-      gOtherWriter = race.act ? std::function<void()>([&] { race.act(dir); }) : nullptr;
+      if (race.failingLock != 0)
+        faults.failNth(race.failingLock, EAGAIN, false, {SysOp::FcntlLock});
+      gOtherWriter = race.act;
+      gDir = &dir;
       gLstatsBeforeAct = race.actAt;
       sys::calls().lstat = lstatAfterOtherWriter;
-      result = change(dir, true);
+      EXPECT_EQ(change(dir, true), race.result);
       gOtherWriter = nullptr;
     }
-    EXPECT_EQ(result, race.result);
-    if (!race.label.empty()) {
-      EXPECT_EQ(readFile(dir.file("icl_label.txt")), race.label);
-    }
+    EXPECT_EQ(readFile(dir.file("icl_label.txt")), race.label);
     for (std::string expected : race.lines) {
       expected.replace(expected.find("<d>"), 3, dir.path());
       const Lines lines = log.lines();

@@ -2,15 +2,8 @@
 // and line with the descriptors it closes. Lines and sanitizeString are fuzz
 // properties (fuzz_corpus_test).
 
-#include <errno.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include "FaultInjector.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "Testing.h"
 #include "ZUPIFileOpen.h"
-#include "sys/SysCalls.h"
 
 namespace icl::test {
 namespace {
@@ -43,11 +36,9 @@ TEST(TextFile, AFileThatGrowsWhileItIsReadIsReadWholeOrNotAtAll) {
     EXPECT_EQ(reader.isFileOpen() ? std::string(reader.readln())
                                   : std::to_string(reader.getFileIOError()),
               eachTime ? "3" : "USED_BY_ACCESSPATHID: 3999999");
-    EXPECT_EQ(log.errors(),
-              !eachTime ? std::vector<std::string>{}
-                        : std::vector<std::string>{
-                              "E ZUPITextFileOpen::reloadFile: Could not load the file [" + path +
-                              "]: it changed while it was read, [3] times in a row."});
+    const Lines gaveUp = {"E ZUPITextFileOpen::reloadFile: Could not load the file [" + path +
+                          "]: it changed while it was read, [3] times in a row."};
+    EXPECT_EQ(log.errors(), eachTime ? gaveUp : Lines{});
   }
 }
 
@@ -100,8 +91,8 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
   }
   LogCapture log;
   {
-    FaultInjector
-        faults;  // a file system that answers nothing but EINTR is given up on, not waited for
+    // A file system that answers nothing but EINTR is given up on, not waited for.
+    FaultInjector faults;
     faults.failNth(1, EINTR, true, {SysOp::Read});
     EXPECT_EQ(ZUPITextFileOpen(plain.c_str(), nullptr, true).getFileIOError(), 3);
     EXPECT_EQ(log.errors().back(), "E" + load + "Could not load the file [" + plain +

@@ -15,8 +15,8 @@
 namespace icl::fuzz {
 namespace {
 
-std::string scratchFile(const std::string& name,
-                        const std::string& bytes) {  // in a directory of our own
+// A file of these bytes in a directory of our own.
+std::string scratchFile(const std::string& name, const std::string& bytes) {
   static test::TempDir dir;
   test::writeFile(dir.file(name), bytes);
   return dir.file(name);
@@ -39,8 +39,8 @@ std::vector<std::string> allLines(ZUPITextFileOpen& reader, bool skipComments) {
 std::string checkLabelRead(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size),
       path = scratchFile("icl_label.txt", bytes);
-  const ReferenceReading r =
-      referenceRead(referenceLines(bytes), 12);  // most seeds list 12: the scan stops early
+  // Most seeds list 12: the scan stops early.
+  const ReferenceReading r = referenceRead(referenceLines(bytes), 12);
   const bool valid = size <= 65000 && r.mask == 7;
   test::LogCapture log;
   ICLController controller("hostA", path.substr(0, path.rfind('/')).c_str());
@@ -57,8 +57,8 @@ std::string checkLabelRead(const uint8_t* data, size_t size) {
     return "identity (untouched by a failed read)";
   }
   const std::string invalid =
-      "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all "
-      "the required parameters, and is thus invalid. Bitmask = [" +
+      "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all the "
+      "required parameters, and is thus invalid. Bitmask = [" +
       std::to_string(r.mask) + "]";
   return valid ? (log.lines().empty() ? "" : "log lines")
          : size > 65000 || log.lines() == std::vector<std::string>{invalid} ? ""

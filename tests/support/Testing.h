@@ -1,0 +1,32 @@
+#ifndef ICL_TESTS_TESTING_H
+#define ICL_TESTS_TESTING_H
+
+// What every test file of the library uses: gtest, the system headers of
+// files and processes, the seam's fault injector, log capture and scratch
+// directories.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "FaultInjector.h"
+#include "ICLRoutines.h"
+#include "LogCapture.h"
+#include "TempDir.h"
+#include "sys/SysCalls.h"
+
+namespace icl::test {
+using Lines = std::vector<std::string>;
+}  // namespace icl::test
+
+#endif
