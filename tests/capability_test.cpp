@@ -109,6 +109,9 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   const std::string notOpened = e +
                                 "fopen() failed to open the file for writing. [<d>/<s>] Index "
                                 "cache label could not be written.";
+  const std::string notWholly = d +
+                                "fopen failed to open the file for writing. [<d>/<s>] Index "
+                                "cache label could not be written.";
   const std::string chown = "returned by stat while checking for file chown capabilities.";
   auto failed = [&](const std::string& step, const std::string& why) {
     return " | " + e + "Test file [<d>/<s>]: " + step + " failed: [" + why + "]";
@@ -152,15 +155,8 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
       {"", SysOp::Fstat, 1, EIO,
        "-1 10 | " + notOpened + failed("examining", "Input/output error")},
       {"", SysOp::Write, 1, ENOSPC,
-       "-1 10 | " + d +
-           "fopen failed to open the file for writing. [<d>/<s>] Index cache label could not be "
-           "written." +
-           failed("writing", "No space left on device")},
-      {"", SysOp::Close, 1, EIO,
-       "-1 10 | " + d +
-           "fopen failed to open the file for writing. [<d>/<s>] Index cache label could not be "
-           "written." +
-           failed("closing", "Input/output error")},
+       "-1 10 | " + notWholly + failed("writing", "No space left on device")},
+      {"", SysOp::Close, 1, EIO, "-1 10 | " + notWholly + failed("closing", "Input/output error")},
       {"", SysOp::Open, 2, EACCES,
        "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [<d>/<s>]. | E "
        "ZUPITextFileOpen::reloadFile: Could not load the file [<d>/<s>]: open() failed: "

@@ -209,9 +209,9 @@ bool reportLoad(icl::LoadReport& report, const char* bytes, const FileLoad& file
 }  // namespace
 
 int ZUPITextFileOpen::load(bool closeAfterLoad, icl::LoadReport* report) {
-  // The host's log sink may throw from a line of the load: the load then
-  // fails there, its memory and descriptor released, and the API throws
-  // nothing.
+  // The host's log sink may throw from a line of the load, and memory may
+  // run out: the load then fails there, its memory and descriptor released,
+  // and the API throws nothing.
   try {
     return loadWhole(closeAfterLoad, report);
   } catch (...) {
@@ -253,13 +253,7 @@ int ZUPITextFileOpen::loadWhole(bool closeAfterLoad, icl::LoadReport* report) {
     if (report != nullptr && !reportLoad(*report, buffer, file)) {
       Error(kLoadFunction, "Could not allocate enough memory to open the file [%s] in memory.",
             fileName.c_str());
-      closeFile();
-      free(buffer);
-      buffer = nullptr;
-      fileLoaded = false;
-      fileSize = -1;
-      fileIOError = ZUPI_FILE_UNREADABLE;
-      return -1;
+      throw std::bad_alloc();  // load() discards the text, as after any throw on the way
     }
     break;
   }
