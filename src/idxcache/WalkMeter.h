@@ -14,12 +14,13 @@
 namespace icl {
 namespace idxcache {
 
+// One per walk, never copied: it reports its last figures when it goes.
 class WalkMeter {
  public:
-  WalkMeter();
-  ~WalkMeter();
   WalkMeter(const WalkMeter&) = delete;
   WalkMeter& operator=(const WalkMeter&) = delete;
+  WalkMeter();
+  ~WalkMeter();
 
   void addFile(long long bytes) {
     if (!active_) return;
