@@ -14,7 +14,6 @@
 #include "ScratchFile.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 #include "textfile/LoadReport.h"
 

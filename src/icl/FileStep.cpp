@@ -10,8 +10,6 @@ const char* fileStepText(FileStep step) {
       return "creating";
     case FileStep::Examining:
       return "examining";
-    case FileStep::Emptying:
-      return "emptying";
     case FileStep::SettingOwner:
       return "setting the owner of";
     case FileStep::SettingGroup:

@@ -11,7 +11,6 @@ enum class FileStep {
   None,  // no call failed
   Creating,
   Examining,
-  Emptying,
   SettingOwner,
   SettingGroup,
   SettingPermissions,

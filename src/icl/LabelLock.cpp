@@ -13,7 +13,6 @@
 #include "LockWaitReport.h"
 #include "sys/Absent.h"
 #include "sys/FileIo.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {

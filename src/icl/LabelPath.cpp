@@ -6,7 +6,6 @@
 #include "LabelDirectory.h"
 #include "LabelNames.h"
 #include "sys/Absent.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 std::string convertSlashes(const char* path) {

@@ -13,7 +13,6 @@
 #include "SharedStorage.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {

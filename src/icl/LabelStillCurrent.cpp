@@ -8,7 +8,6 @@
 #include "LabelRetry.h"
 #include "SharedStorage.h"
 #include "sys/Absent.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {

@@ -16,7 +16,6 @@
 #include "WriterLock.h"
 #include "ZUPIFileOpen.h"
 #include "sys/FileIo.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 #include "textfile/LoadReport.h"
 

@@ -10,7 +10,6 @@
 #include <atomic>
 
 #include "LabelDirectory.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace icl {

@@ -12,8 +12,8 @@
 #include "ICLToolSupport.h"
 #include "icl/LabelDirectory.h"
 #include "icl/LabelNames.h"
+#include "sys/Absent.h"
 #include "sys/FileIo.h"
-#include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 
 namespace {
@@ -49,7 +49,7 @@ ICLToolLabelRead ICLToolReadLabel(const char* dir, std::string& bytes, int& erro
       icl::sys::openRetry(ICLToolLabelPath(dir).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) {
     error = errno;
-    return error == ENOENT || error == ENOTDIR ? ICL_TOOL_LABEL_ABSENT : ICL_TOOL_LABEL_FAILED;
+    return icl::sys::meansAbsent(error) ? ICL_TOOL_LABEL_ABSENT : ICL_TOOL_LABEL_FAILED;
   }
   struct stat st;
   if (icl::sys::calls().fstat(fd.get(), &st) != 0) {
