@@ -45,14 +45,16 @@
 //  - UpdateICL, RemoveAccessPathIDfromICL and CheckICL read the label afresh
 //    under the writers' lock and claim (Locking, below). Just before its
 //    rename a writer asks again whether the lock and the claim are still its
-//    own and whether the label is still the file it read (same file, size
-//    and times; where a fresh directory listing is the server's word, as on
-//    MooseFS, also the inode it gives, which no cache of names answers). If not, it reads the label
-//    again and redoes its change on it, three times at most, then fails with ICL_ERROR_FILE_LOCK
-//    and an Error line. The time left between that check and the rename (a stat and a rename; a few
-//    round trips on a network file system) is the only window in which a writer that loses its lock
-//    without being told can still undo one change; nothing can tear the
-//    label.
+//    own and whether the label is still the file it read: the same file
+//    and size (and, on a local file system, modification time) by name;
+//    where a fresh directory listing is the server's word, as on MooseFS,
+//    also the inode it gives, which no cache of names answers. If not, it
+//    reads the label again and redoes its change on it, three times at most,
+//    then fails with ICL_ERROR_FILE_LOCK and an Error line. The time left
+//    between that check and the rename (a stat and a rename; a few round
+//    trips on a network file system) is the only window in which a writer
+//    that loses its lock without being told can still undo one change;
+//    nothing can tear the label.
 //  - UpdateICL(true) writes a new label only where none is, or where the
 //    label was read whole but lacks a required key. A label that cannot be
 //    read, or is too large, is never replaced by a new one: that would drop

@@ -18,17 +18,19 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 }
 
 // The label by name is the very file loaded, unchanged; or, when none was
-// loaded, there is still none. `loaded` is as a look by name saw it: GlusterFS
-// can give one file two modification times, one through a look by name and
-// another through its descriptor.
-bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded) {
+// loaded, there is still none. The modification time counts only on a local
+// file system: GlusterFS reports one file with different modification times
+// depending on how it is asked (through a descriptor, by name, after a look-up
+// at the server), so there the file and its size decide. Never the change
+// time: GlusterFS gives a label a new one while other hosts merely read it,
+// and a new owner or mode is no reason to redo a change.
+bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loaded, bool shared) {
   struct stat now;
   if (sys::calls().stat(labelPath.c_str(), &now) != 0) {
     return loaded == nullptr && sys::meansAbsent(errno);
   }
   return loaded != nullptr && now.st_dev == loaded->st_dev && now.st_ino == loaded->st_ino &&
-         now.st_size == loaded->st_size && sameTime(now.st_mtim, loaded->st_mtim) &&
-         sameTime(now.st_ctim, loaded->st_ctim);
+         now.st_size == loaded->st_size && (shared || sameTime(now.st_mtim, loaded->st_mtim));
 }
 
 // The server's listing agrees, where a listing is the server's word
@@ -58,7 +60,7 @@ RenameVerdict checkLabelStillCurrent(LabelLock* lock, const std::string& labelPa
   const bool shared =
       recentStorageKindOf(LabelDirectory::of(labelPath).path()) == StorageKind::Shared;
   if (shared) lookUpAtServer(labelPath);  // not this host's cached attributes
-  if (!nameHoldsLoadedLabel(labelPath, loaded)) return RenameVerdict::TargetChanged;
+  if (!nameHoldsLoadedLabel(labelPath, loaded, shared)) return RenameVerdict::TargetChanged;
   if (shared && !listingHoldsLoadedLabel(labelPath, loaded)) return RenameVerdict::TargetChanged;
   return RenameVerdict::Go;
 }

@@ -11,8 +11,10 @@
 // the change of whoever wrote in between. So the writer asks, without
 // waiting: the lock again on its own descriptor (which on a network file
 // system reaches the server), and whether the claim file is still the one it
-// created; then it looks at the label by name (same file, size, modification
-// and change time as when loaded), and, where a fresh listing is the
+// created; then it looks the label up at the server (on shared storage) and
+// by name (same file and size as a look by name saw when it was loaded, and
+// on a local file system the same modification time), and, where a fresh
+// listing is the
 // server's word (MooseFS: SharedStorage.h), also at the inode number it
 // gives for the name, which a client's cache of names does not answer.
 //
