@@ -269,6 +269,11 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
   sizedFile(top + "/s/g\n\x1b\\", 1);  // 1; a name from disk is shown escaped, never forging a line
   const std::string sNotListed =
       "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
+  const std::string g = top + "/s/g\\n\\x1b\\\\";  // as shown
+  const Lines statsFailed = {"E getDiskUsage: Failed to stat [" + top + "/f" + eio,
+                             "E getDiskUsage: Failed to stat [" + g + eio},
+              sNotOpened = {openFailed(top + "/s", "Permission denied"), noHandle(top + "/s")},
+              topNotOpened = {openFailed(top, "Permission denied"), noHandle(top)};
   // Each part left out is told to the gap callback as "path call errno"; a removal is no gap.
   const struct {
     SysOp op;
@@ -278,26 +283,10 @@ TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
     Lines errors;
     Lines gaps;
   } cases[] = {
-      {SysOp::Fstatat,
-       1,
-       EIO,
-       0,
-       {"E getDiskUsage: Failed to stat [" + top + "/f" + eio,
-        "E getDiskUsage: Failed to stat [" + top + "/s/g\\n\\x1b\\\\" + eio},
-       {top + "/f fstatat 5", top + "/s/g\\n\\x1b\\\\ fstatat 5"}},
+      {SysOp::Fstatat, 1, EIO, 0, statsFailed, {top + "/f fstatat 5", g + " fstatat 5"}},
       {SysOp::Fstatat, 1, ENOENT, 0, {}, {}},  // removed meanwhile: Debug lines only
-      {SysOp::Openat,
-       2,
-       EACCES,
-       5,
-       {openFailed(top + "/s", "Permission denied"), noHandle(top + "/s")},
-       {top + "/s openat 13"}},
-      {SysOp::Openat,
-       1,
-       EACCES,
-       -1,
-       {openFailed(top, "Permission denied"), noHandle(top)},
-       {top + " openat 13"}},
+      {SysOp::Openat, 2, EACCES, 5, sNotOpened, {top + "/s openat 13"}},
+      {SysOp::Openat, 1, EACCES, -1, topNotOpened, {top + " openat 13"}},
       {SysOp::Openat, 2, ENOENT, 5, {}, {}},
       {SysOp::Getdents64, 2, EIO, 5, {sNotListed}, {top + "/s getdents64 5"}},
       {SysOp::Openat, 1, EINTR, 6, {}, {}},

@@ -448,7 +448,8 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
   };
   const Lines live = {"icl_label.txt.tmp", "icl_label.txt.tmp-otherhost-1-0"},
               left = {"icl_label.txt.tmp-" + gDead + "-0", "icl_label.txt.tmp-otherhost-2-0"},
-              claim = {"icl_label.claim"};
+              claim = {"icl_label.claim"},
+              swept = {removed(gDead + "-0"), removed("otherhost-2-0")};
   const struct {
     void (*before)(const TempDir&);
     void (*act)(const TempDir&);  // by the other writer
@@ -463,15 +464,7 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
       {nullptr, touchLabel, -1, 0, -1, kOld + "# 8\n", {gaveUp}},
       {nullptr, nullptr, 1, 2, 0, kNew, {taken}},  // the lock taken over
       {nullptr, dropClaim, 1, 0, 0, kNew, {taken}},
-      {plantTemporaries,
-       nullptr,
-       1,
-       0,
-       0,
-       kNew,
-       {removed(gDead + "-0"), removed("otherhost-2-0")},
-       live,
-       left},
+      {plantTemporaries, nullptr, 1, 0, 0, kNew, swept, live, left},
       {liveClaim, nullptr, 1, 0, -1, kOld, {timedOut}, claim},
       {deadClaim, nullptr, 1, 0, 0, kNew, {tookOver(gDead)}, {}, claim},
       {oldClaim, nullptr, 1, 0, 0, kNew, {tookOver("otherhost-1")}, {}, claim},

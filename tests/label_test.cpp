@@ -168,6 +168,9 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
   const std::string notAllowed = kUpdate +
                                  "A completely new ICL would need to be written, but this is not "
                                  "allowed by the parameters given to this function.";
+  const Lines noNewAllowed = {notOpened(5), notAllowed},
+              unreadable = {tooBig, notOpened(7), notReplaced},
+              restamped = {kUpdate + "Updating previous time stamp marker: [100] to [200]"};
   const Lines mismatch = {
       kUpdate +
           "ICL_LABEL mismatch. Expected IndexCachePool ID: [3], IndexCachePool ID in file: [4]",
@@ -186,41 +189,17 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     const char* after;  // null: as before
     Lines errors;
   } cases[] = {
-      {nullptr,
-       Op::Update,
-       kId,
-       -1,
-       ICL_ERROR_NEW_LABEL_NOT_ALLOWED,
-       nullptr,
-       {notOpened(5), notAllowed}},
+      {nullptr, Op::Update, kId, -1, ICL_ERROR_NEW_LABEL_NOT_ALLOWED, nullptr, noNewAllowed},
       {nullptr, Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},  // no Error line
       {pool.c_str(), Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {invalid(1)}},
       // A label too big to read is not replaced by a new one, which would drop every path.
-      {big.c_str(),
-       Op::UpdateOrNew,
-       kId,
-       -1,
-       ICL_ERROR_FILE_INVALID,
-       nullptr,
-       {tooBig, notOpened(7), notReplaced}},
-      {big.c_str(),
-       Op::Update,
-       kId,
-       -1,
-       ICL_ERROR_FILE_INVALID,
-       nullptr,
-       {tooBig, notOpened(7), notReplaced}},
+      {big.c_str(), Op::UpdateOrNew, kId, -1, ICL_ERROR_FILE_INVALID, nullptr, unreadable},
+      {big.c_str(), Op::Update, kId, -1, ICL_ERROR_FILE_INVALID, nullptr, unreadable},
       {full.c_str(), Op::UpdateOrNew, unmarked, -1, ICL_ERROR_FILE_WRITE, nullptr, {isFull}},
       {exact.c_str(), Op::Update, unmarked, 0, ICL_ERROR_NONE, exactPlus12.c_str(), {}},
       {kNew.c_str(), Op::Remove, {3, 7, 77, 13}, 0, ICL_ERROR_NONE, nullptr, {}},  // writes nothing
       {nullptr, Op::UpdateOrNew, {3, 7, 77, 0}, -1, ICL_ERROR_NONE, nullptr, {kIllegal}},
-      {kM100.c_str(),
-       Op::Update,
-       {3, 7, 200, 12},
-       0,
-       ICL_ERROR_NONE,
-       stamped.c_str(),
-       {kUpdate + "Updating previous time stamp marker: [100] to [200]"}},
+      {kM100.c_str(), Op::Update, {3, 7, 200, 12}, 0, ICL_ERROR_NONE, stamped.c_str(), restamped},
       {kM100.c_str(), Op::Update, unmarked, 0, ICL_ERROR_NONE, with12.c_str(), {}},
       {other.c_str(), Op::UpdateOrNew, kId, -1, ICL_ERROR_MISMATCH, nullptr, mismatch},
       {twice.c_str(), Op::Remove, kId, 0, ICL_ERROR_NONE, once.c_str(), {}},
