@@ -74,15 +74,7 @@ void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_l
   plans_.push_back(Plan{n, err, persistent, std::set<SysOp>(ops), 0});
 }
 
-void FaultInjector::killAtNth(long n, std::initializer_list<SysOp> ops) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  plans_.push_back(Plan{n, 0, false, std::set<SysOp>(ops), 0});
-}
-
-long FaultInjector::calls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<long>(trace_.size());
-}
+void FaultInjector::killAtNth(long n) { failNth(n, 0); }
 
 long FaultInjector::calls(SysOp op) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -92,12 +84,6 @@ long FaultInjector::calls(SysOp op) const {
 std::vector<SysOp> FaultInjector::trace() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return trace_;
-}
-
-void FaultInjector::reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  trace_.clear();
-  plans_.clear();
 }
 
 bool FaultInjector::intercept(SysOp op, int* err) {

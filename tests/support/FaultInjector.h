@@ -38,13 +38,11 @@ class FaultInjector {
   // Fails the n-th call (1-based) among the calls of `ops` (any op when
   // empty) with `err`; with `persistent`, every later such call fails too.
   void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {});
-  // Kills the process with SIGKILL just before the n-th such call.
-  void killAtNth(long n, std::initializer_list<SysOp> ops = {});
+  // Kills the process with SIGKILL just before the n-th call.
+  void killAtNth(long n);
 
-  long calls() const;
   long calls(SysOp op) const;
   std::vector<SysOp> trace() const;
-  void reset();  // forgets the counts, the trace and the planned faults
 
   // Used by the wrappers: true when this call is to fail, with *err set.
   bool intercept(SysOp op, int* err);
