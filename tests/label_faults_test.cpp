@@ -185,8 +185,7 @@ TEST(LabelFaults, AnErrorOrAKillAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
           }
           EXPECT_EQ(controller.GetICLError(), expected.error);
           EXPECT_EQ(readFile(label), expected.changed == add ? kNew : kOld);
-          struct stat st;
-          EXPECT_EQ(stat(label.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
+          EXPECT_EQ(modeOf(label), 0604u);
           std::string errors;
           for (const std::string& line : log.errors()) errors += withWriterHidden(line) + "\n";
           std::string line = std::regex_replace(expected.line, std::regex("<d>"), dir.path());
@@ -348,11 +347,9 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
   const mode_t umaskBefore = umask(077);
   for (auto modes : {std::pair<mode_t, mode_t>{0755, 0644}, {0775, 0664}, {0777, 0666}}) {
     TempDir fresh;
-    struct stat st;
     ASSERT_EQ(chmod(fresh.path().c_str(), modes.first), 0);
     EXPECT_EQ(change(fresh, true), 0);
-    EXPECT_EQ(stat(fresh.file("icl_label.lock").c_str(), &st) == 0 ? st.st_mode & 07777 : 0,
-              modes.second);
+    EXPECT_EQ(modeOf(fresh.file("icl_label.lock")), modes.second);
   }
   umask(umaskBefore);
   writeFile(dir.file("icl_label.txt"), kOld, 0666);
@@ -644,12 +641,7 @@ TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes
     EXPECT_EQ(result, row.error == ICL_ERROR_NONE ? 0 : -1);
     EXPECT_EQ(controller.GetICLError(), row.error);
     EXPECT_EQ(lookups, row.lookups);
-    const Lines lines = log.lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) {
-                              return line.find("loading it again") != std::string::npos;
-                            }),
-              row.retries);
+    EXPECT_EQ(log.count("loading it again"), row.retries);
   }
 }
 

@@ -22,6 +22,11 @@ class LogCapture {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
   }
+  long count(const std::string& part) const {  // the lines that hold `part`
+    const std::vector<std::string> all = lines();
+    return std::count_if(all.begin(), all.end(),
+                         [&part](const std::string& l) { return l.find(part) != l.npos; });
+  }
   std::vector<std::string> errors() const {  // the Error lines only
     std::vector<std::string> out = lines();
     out.erase(

@@ -53,6 +53,11 @@ bool fileExists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+mode_t modeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 void makeDir(const std::string& path, mode_t mode) {
   if (mkdir(path.c_str(), mode) != 0) throw std::runtime_error("cannot make " + path);
 }

@@ -30,6 +30,7 @@ class TempDir {
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);  // by lstat: a dangling link exists
+mode_t modeOf(const std::string& path);    // its permission bits, 0 when it cannot be examined
 void makeDir(const std::string& path, mode_t mode = 0755);
 
 // Runs `body` in a forked child: its result (0 to 253), or -1 if it died by
