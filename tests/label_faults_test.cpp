@@ -281,20 +281,22 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
   // A wait limit too large for the clock means no limit, not an overflow.
   setLabelLockWaitLimit(std::chrono::milliseconds(LLONG_MAX));
   LogCapture log;
-  // Interrupted calls are repeated; where locks are refused or there are no
-  // open file description locks, the label is changed all the same.
+  // Interrupted calls are repeated; where locks are refused, or there are no open file
+  // description locks, or no locks at all, the label is changed all the same.
   const struct {
     SysOp op;
     int err;
+    bool persistent;
     long locks;  // fcntl calls: the lock, and the same lock asked again before the rename
-  } faultsToGoThrough[] = {{SysOp::Open, EINTR, 2},      {SysOp::Read, EINTR, 2},
-                           {SysOp::Write, EINTR, 2},     {SysOp::Fsync, EINTR, 2},
-                           {SysOp::FcntlLock, EINTR, 3}, {SysOp::FcntlLock, ENOLCK, 1},
-                           {SysOp::FcntlLock, EINVAL, 3}};
+  } faultsToGoThrough[] = {
+      {SysOp::Open, EINTR, false, 2},       {SysOp::Read, EINTR, false, 2},
+      {SysOp::Write, EINTR, false, 2},      {SysOp::Fsync, EINTR, false, 2},
+      {SysOp::FcntlLock, EINTR, false, 3},  {SysOp::FcntlLock, ENOLCK, true, 1},
+      {SysOp::FcntlLock, EINVAL, false, 3}, {SysOp::FcntlLock, EINVAL, true, 2}};
   for (const auto& fault : faultsToGoThrough) {
     writeFile(dir.file("icl_label.txt"), kOld);
     FaultInjector faults;
-    faults.failNth(1, fault.err, fault.err == ENOLCK, {fault.op});
+    faults.failNth(1, fault.err, fault.persistent, {fault.op});
     EXPECT_EQ(change(dir, true), 0);
     EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
     EXPECT_EQ(faults.calls(SysOp::FcntlLock), fault.locks);
@@ -332,13 +334,15 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
   }
-  {  // a directory that may or may not be writable counts as writable: no unlocked change
+  // Without the lock file, a directory that may be writable counts as writable: no unlocked
+  // change. One that is read-only is no place for a rival writer's lock either.
+  for (const int err : {EIO, EROFS}) {
     writeFile(dir.file("icl_label.txt"), kOld);
     FaultInjector faults;
     faults.failNth(1, EACCES, false, {SysOp::Open});
-    faults.failNth(1, EIO, false, {SysOp::Access});
-    EXPECT_EQ(change(dir, true), -1);
-    EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
+    faults.failNth(1, err, false, {SysOp::Access});
+    EXPECT_EQ(change(dir, true), err == EIO ? -1 : 0);
+    EXPECT_EQ(readFile(dir.file("icl_label.txt")), err == EIO ? kOld : kNew);
   }
   // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who
   // may write the directory but not open the lock file changes nothing, rather than change the
@@ -554,7 +558,7 @@ TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes
   // A load examines the directory (stat 1), then the label (stat 2, open 1,
   // read 1); a retry after ESTALE first looks the label up (getxattr, open 2,
   // read 2), one after ENOENT lists the directory. A writer's lock (fcntl 1)
-  // is followed by a look-up and a read lock (fcntl 2).
+  // is followed by a look-up and a read lock (fcntl 2); its change, by one more look-up.
   const std::pair<SysOp, long> open = {SysOp::Open, 1}, read = {SysOp::Read, 1},
                                stat = {SysOp::Stat, 2}, lock = {SysOp::FcntlLock, 2};
   const Row rows[] = {
@@ -565,12 +569,12 @@ TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes
       {"missing, not listed", true, false, false, {}, 0, 0, ICL_ERROR_FILE_NOT_FOUND, 0, 0},
       {"not readable", true, true, false, {open}, EACCES, 2, ICL_ERROR_FILE_READ, 0, 1},
       {"stale on a local disk", false, true, false, {open}, ESTALE, 2, ICL_ERROR_FILE_READ, 0, 0},
-      {"stale under the writers' lock", true, true, true, {lock}, ESTALE, 2, ICL_ERROR_NONE, 0, 3},
+      {"stale under the writers' lock", true, true, true, {lock}, ESTALE, 2, ICL_ERROR_NONE, 0, 4},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     TempDir dir;
-    if (row.label) writeFile(dir.file("icl_label.txt"), kNew);
+    if (row.label) writeFile(dir.file("icl_label.txt"), row.writer ? kOld : kNew);  // one to change
     writeFile(dir.file("icl_label.lock"), "");
     ICLController controller("hostA", dir.path().c_str());
     controller.SetICLData(ICLData{3, 7, 77, 12});
