@@ -267,6 +267,9 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
   } links[] = {{"icl_label.lock", -1,
                 "E ICLController::UpdateICL: Could not take the index cache label lock [" +
                     dir.file("icl_label.lock") + "]: [Too many levels of symbolic links]"},
+               {"icl_label.claim", -1,
+                "E ICLController::UpdateICL: Could not take the index cache label claim [" +
+                    dir.file("icl_label.claim") + "]: [not a regular file]"},
                {"icl_label.txt.tmp", 0, ""}};
   for (const auto& link : links) {
     writeFile(dir.file("icl_label.txt"), kOld);
@@ -276,6 +279,7 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
     EXPECT_EQ(log.errors(), link.error.empty() ? Lines{} : Lines{link.error});
     EXPECT_EQ(readFile(dir.file("victim")), "precious");
     ASSERT_EQ(unlink(dir.file("icl_label.lock").c_str()), 0);
+    unlink(dir.file("icl_label.claim").c_str());
   }
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
   // A wait limit too large for the clock means no limit, not an overflow.
