@@ -318,7 +318,8 @@ TEST(LabelLocking, LinksAreNeverFollowedAndNoWriterChangesALabelUnlocked) {
     ICLController missing("hostA", dir.file("none").c_str());  // whose read logs a line
     EXPECT_NO_THROW(results[1] = missing.ReadDataFromICL());
     EXPECT_NO_THROW(results[2] = missing.canFilesBeCreatedInDirectory());
-    EXPECT_NO_THROW(ZUPITextFileOpen(dir.file("none").c_str(), nullptr, true));
+    ZUPITextFileOpen none(dir.file("none").c_str(), nullptr, true);  // nor from a reader
+    EXPECT_EQ(none.reloadFile(true), -1);
     EvSetLogSink(nullptr, nullptr);
     EXPECT_EQ(results[0] + results[1] + results[2], -3);
     EXPECT_EQ(readFile(dir.file("icl_label.txt")), kNew);
@@ -422,6 +423,10 @@ TEST(LabelRaces, AnOvertakenWriterRedoesItsChangeOrFailsAndTouchesNoLiveWritersF
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
   gDead = processSpaceId() + "-" + std::to_string(gone);
+  std::string boot =
+      readFile("/proc/sys/kernel/random/boot_id");  // which a writer's tag begins with
+  boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+  EXPECT_EQ(gDead.substr(0, 32), boot.substr(0, 32));
   const std::string both =
       kOld + "USED_BY_ACCESSPATHID: 99 #other\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
   const std::string d = "D ICLController::UpdateICLInternal(): ",
