@@ -199,12 +199,10 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "access paths: 2\n  12     hostA\n  13     host \"B\" \\2\n",
            ""},
           {"--json check @/c --pool 4 --cache 7 --path 14 --host h", 1,
-           "={\"schema\":1,\"command\":"
-           "\"check\",\"dir\":\"@/"
-           "c\",\"ok\":false,\"host\":\"h\",\"pool\":4,\"cache\":7,\"marker\":null,"
-           "\"path\":14,\"changed\":false,\"label\":{\"pool\":3,\"cache\":7,\"marker\":1001},"
-           "\"error\":"
-           "{\"name\":\"ICL_ERROR_MISMATCH\",\"code\":8,\"event\":\"0x23000238\",\"message\":\"" +
+           "={\"schema\":1,\"command\":\"check\",\"dir\":\"@/c\",\"ok\":false,\"host\":\"h\","
+           "\"pool\":4,\"cache\":7,\"marker\":null,\"path\":14,\"changed\":false,\"label\":{"
+           "\"pool\":3,\"cache\":7,\"marker\":1001},\"error\":{\"name\":\"ICL_ERROR_MISMATCH\","
+           "\"code\":8,\"event\":\"0x23000238\",\"message\":\"" +
                mismatch + "\"},\"libraryErrors\":[]}\n",
            ""},
           {"-q check @/c --pool 4 --cache 7 --path 14 --marker 5", 1, "",
@@ -215,29 +213,26 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
           {"--json remove @/c --pool 3 --cache 7 --path 12", 0, "\"changed\":true}", ""},
           // Failures: the error's name, code, event code and meaning, and the library's lines.
           {"--json check @/empty --pool 3 --cache 7 --path 12", 1,
-           "\"message\":\"ICL_ERROR_FILE_NOT_"
-           "FOUND (5), event code 0x23000236: no label: the directory holds no icl_label.txt\"},"
-           "\"libraryErrors\":[{\"function\":\"ICLController::InternalReadDataFromICL\",",
+           "\"message\":\"ICL_ERROR_FILE_NOT_FOUND (5), event code 0x23000236: no label: the "
+           "directory holds no icl_label.txt\"},\"libraryErrors\":[{\"function\":\"ICLController::"
+           "InternalReadDataFromICL\",",
            ""},
           {"update @/empty --pool 3 --cache 7 --path 12", 1, "",
-           "(11), event code 0x2300023A: there "
-           "is no usable label and a new one was not allowed\n  library: ICLController::"},
+           "(11), event code 0x2300023A: there is no usable label and a new one was not allowed\n"
+           "  library: ICLController::"},
           {"show @/missing", 1, "",
            "=icl show: @/missing: " + notDir +
-               "no such directory\n"
-               "  (run again with -v for the library's full log)\n"},
+               "no such directory\n  (run again with -v for the library's full log)\n"},
           {"du @/file", 1, "", "icl du: @/file: " + notDir + "not a directory\n"},
           {"du @/" + std::string(300, 'd'), 1, "",
            "ICL_ERROR_EMPTY_PATH (4), event code 0x23000180"},
           {"--json show @/invalid", 1,
-           "={\"schema\":1,\"command\":\"show\",\"dir\":\"@/invalid\","
-           "\"ok\":false,\"error\":{\"name\":\"ICL_ERROR_FILE_INVALID\",\"code\":7,\"event\":"
-           "\"0x23000237\",\"message\":\"ICL_ERROR_FILE_INVALID (7), event code 0x23000237: the "
-           "label "
-           "is invalid: a required key is missing, or it is too large\"},\"libraryErrors\":[{"
-           "\"function\":\"ICLController::extractICLInfoFromFile\",\"message\":\"Index cache label "
-           "file does not contain all the required parameters, and is thus invalid. Bitmask = "
-           "[3]\"}]}\n",
+           "={\"schema\":1,\"command\":\"show\",\"dir\":\"@/invalid\",\"ok\":false,\"error\":{"
+           "\"name\":\"ICL_ERROR_FILE_INVALID\",\"code\":7,\"event\":\"0x23000237\",\"message\":"
+           "\"ICL_ERROR_FILE_INVALID (7), event code 0x23000237: the label is invalid: a required "
+           "key is missing, or it is too large\"},\"libraryErrors\":[{\"function\":\"ICLController"
+           "::extractICLInfoFromFile\",\"message\":\"Index cache label file does not contain all "
+           "the required parameters, and is thus invalid. Bitmask = [3]\"}]}\n",
            ""},
           {"new @/mib --pool 3 --cache 7 --path 12 --marker 5", 0, "(label changed)\n", ""},
           {"test-dir @/file", 1, "",
@@ -245,12 +240,11 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "test file could not be written\n"},
           // Every line as the label holds it; no raw control byte, and JSON always UTF-8.
           {"--json show @/odd", 0,
-           "={\"schema\":1,\"command\":\"show\",\"dir\":\"@/odd\",\"ok\":true,"
-           "\"label\":\"@/odd/"
-           "icl_label.txt\",\"pool\":3,\"cache\":7,\"marker\":9223372036854775807,\"accessPaths\":["
-           "{\"id\":12,"
-           "\"host\":\"hostA\"},{\"id\":-13,\"host\":\"host B\"},{\"id\":null,\"text\":\"012\","
-           "\"host\":\"old\"},{\"id\":16,\"host\":\"\\u001b[2J\\u0007" +
+           "={\"schema\":1,\"command\":\"show\",\"dir\":\"@/odd\",\"ok\":true,\"label\":"
+           "\"@/odd/icl_label.txt\",\"pool\":3,\"cache\":7,\"marker\":9223372036854775807,"
+           "\"accessPaths\":[{\"id\":12,\"host\":\"hostA\"},{\"id\":-13,\"host\":\"host B\"},"
+           "{\"id\":null,\"text\":\"012\",\"host\":\"old\"},{\"id\":16,\"host\":\"\\u001b[2J"
+           "\\u0007" +
                fffd + fffd + fffd + fffd + fffd + fffd + "\xc2\x9b\xc3\xa9\xf4\x8f\xbf\xbf" + fffd +
                fffd + "\"}]}\n",
            ""},
@@ -269,18 +263,17 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "back, locked, re-owned, re-moded and removed here\n",
            "", "cd @ && %s"},
           {"--json test-dir @/b/cache", 0,
-           "={\"schema\":1,\"command\":\"test-dir\",\"dir\":\"@/b/cache\","
-           "\"ok\":true,\"created\":false}\n",
+           "={\"schema\":1,\"command\":\"test-dir\",\"dir\":\"@/b/cache\",\"ok\":true,"
+           "\"created\":false}\n",
            ""},
           {"du @/empty", 0, "=@/empty: 0 KB\n",
            "=icl du: @/empty: none of the well-known "
            "sub-directories is here: is it an index cache?\n"},
           {"--json du @/empty", 0, "\"kb\":0,\"indexCache\":false,\"complete\":true}", ""},
           {"--json du @/du --detail", 0,
-           "={\"schema\":1,\"command\":\"du\",\"dir\":\"@/"
-           "du\",\"ok\":true,\"kb\":2052,\"indexCache\":true,\"subdirectories\":[{"
-           "\"name\":\"ZU_Index\",\"kb\":3,\"complete\":true},{\"name\":\"ZU_SIDB\",\"kb\":2049,"
-           "\"complete\":true}],\"complete\":true}\n",
+           "={\"schema\":1,\"command\":\"du\",\"dir\":\"@/du\",\"ok\":true,\"kb\":2052,"
+           "\"indexCache\":true,\"subdirectories\":[{\"name\":\"ZU_Index\",\"kb\":3,\"complete\""
+           ":true},{\"name\":\"ZU_SIDB\",\"kb\":2049,\"complete\":true}],\"complete\":true}\n",
            ""},
           {"du @/dulink --detail", 0,
            "=@/dulink: 3 KB\n  ZU_Index         3 KB\n  ZU_SIDB          0 KB\n", ""},
@@ -332,29 +325,23 @@ TEST(ToolCommands, WhatTheUserCannotReadIsNeverPassedOffAsKnown) {
       {
           // A total that leaves something out: printed, said, and a failure.
           {"du @/du", 1, "=@/du: 4 KB\n",
-           "=icl du: @/du: INCOMPLETE: 1 part of the index cache could "
-           "not be read; the total leaves it out\n  cannot read " +
-               locked +
-               ": openat: Permission "
-               "denied\n" +
-               lib + "Find first file returned an invalid handle for path [" + locked + "]\n" +
-               lib + "Failed to open the directory [" + locked +
+           "=icl du: @/du: INCOMPLETE: 1 part of the index cache could not be read; the total "
+           "leaves it out\n  cannot read " +
+               locked + ": openat: Permission denied\n" + lib +
+               "Find first file returned an invalid handle for path [" + locked + "]\n" + lib +
+               "Failed to open the directory [" + locked +
                "] (openat):\\x0A[Permission denied]\n"
                "  (run again with -v for the library's full log)\n",
            asUser},
           {"--json du @/du --detail", 1,
-           "\"ok\":false,\"kb\":4,\"indexCache\":true,\"subdirectories\":"
-           "[{\"name\":\"ZU_Index\",\"kb\":3,\"complete\":false},{\"name\":\"ZU_SIDB\",\"kb\":1,"
-           "\"complete\":true}],\"complete\":false,\"error\":{\"name\":\"INCOMPLETE\",\"code\":"
-           "null,"
-           "\"event\":null,",
+           "\"ok\":false,\"kb\":4,\"indexCache\":true,\"subdirectories\":[{\"name\":\"ZU_Index\","
+           "\"kb\":3,\"complete\":false},{\"name\":\"ZU_SIDB\",\"kb\":1,\"complete\":true}],"
+           "\"complete\":false,\"error\":{\"name\":\"INCOMPLETE\",\"code\":null,\"event\":null,",
            "", asUser},
-          // A label it could not read before writing it: whether it changed is unknown, not
-          // guessed.
+          // A label it could not read before writing it: whether it changed is unknown.
           {made, 0,
-           "=@/c: new label written: pool 3, cache 7, marker 5, access path 12 for host a "
-           "(whether the label changed is unknown: it could not be read before: Permission "
-           "denied)\n",
+           "=@/c: new label written: pool 3, cache 7, marker 5, access path 12 for host a (whether "
+           "the label changed is unknown: it could not be read before: Permission denied)\n",
            "", "chmod 0 @/c/icl_label.txt && " + asUser},
           {"--json " + made, 0, "\"changed\":null}", "", "chmod 0 @/c/icl_label.txt && " + asUser},
       },
