@@ -236,8 +236,8 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            ""},
           {"new @/mib --pool 3 --cache 7 --path 12 --marker 5", 0, "(label changed)\n", ""},
           {"test-dir @/file", 1, "",
-           "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: a label or "
-           "test file could not be written\n"},
+           "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: a label or test file could not be "
+           "written\n"},
           // Every line as the label holds it; no raw control byte, and JSON always UTF-8.
           {"--json show @/odd", 0,
            "={\"schema\":1,\"command\":\"show\",\"dir\":\"@/odd\",\"ok\":true,\"label\":"
@@ -249,8 +249,9 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
                fffd + "\"}]}\n",
            ""},
           {"show @/odd", 0,
-           "\n  16     \\x1B[2J\\x07\\xFF\\xC0\\xAF\\xED\\xA0\\x80\\xC2\\x9B"
-           "\xc3\xa9\xf4\x8f\xbf\xbf\\xE2\\x82\n",
+           "\n  16     "
+           "\\x1B[2J\\x07\\xFF\\xC0\\xAF\\xED\\xA0\\x80\\xC2\\x9B\xc3\xa9\xf4\x8f\xbf\xbf"
+           "\\xE2\\x82\n",
            ""},
           // A result that never reaches its reader is a failure.
           {"show @/odd", 1, "", full, "%s >/dev/full"},
@@ -362,17 +363,15 @@ TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsA
   runRows(
       {
           {"update @ --pool 3 --cache 7 --path 2 --wait 0", 1, "",
-           "=icl update: @: ICL_ERROR_FILE_LOCK "
-           "(12), event code 0x23000260: the writers' lock could not be taken\n  library: "
-           "ICLController::UpdateICL: Timed out after [0] ms waiting for the index cache label "
-           "lock "
-           "[@/icl_label.lock] held by another writer.\n  (run again with -v for the library's "
-           "full log)\n"},
+           "=icl update: @: ICL_ERROR_FILE_LOCK (12), event code 0x23000260: the writers' lock "
+           "could not be taken\n  library: ICLController::UpdateICL: Timed out after [0] ms "
+           "waiting for the index cache label lock [@/icl_label.lock] held by another writer.\n"
+           "  (run again with -v for the library's full log)\n"},
           {"--json update @ --pool 3 --cache 7 --path 2 --wait 1", 1, "Timed out after [1000] ms",
            ""},
           {"new @ --pool 3 --cache 7 --path 2 --marker 5 --wait 9", 0, "(label changed)\n",
-           "=icl new: "
-           "waiting for the label lock on @... (another writer holds it; giving up after 9 s)\n"},
+           "=icl new: waiting for the label lock on @... (another writer holds it; giving up "
+           "after 9 s)\n"},
       },
       dir.path());
   holder.join();
