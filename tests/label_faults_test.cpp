@@ -398,39 +398,34 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
   const std::string both =
       kOld + "USED_BY_ACCESSPATHID: 99 #other\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
   const std::string d = "D ICLController::UpdateICLInternal(): ",
-                    e = "E ICLController::UpdateICL: ",
-                    label = "Index cache label [<d>/icl_label.txt]";
-  const std::string redone =
-      d + label +
-      " was changed by another writer after it was loaded; this change was not written.";
+                    e = "E ICLController::UpdateICL: ";
+  const std::string redone = d + "Index cache label [<d>/icl_label.txt] was changed by another " +
+                             "writer after it was loaded; this change was not written.";
   const std::string gaveUp =
-      e +
-      "The index cache label in [<d>] was not changed: another writer changed it, or took the "
-      "writers' lock, each of the [4] times this change was about to be written.";
+      "E ICLController::UpdateICL: The index cache label in [<d>] was not changed: another writer "
+      "changed it, or took the writers' lock, each of the [4] times this change was about to be "
+      "written.";
   const std::string taken =
-      d +
-      "The writers' lock of the index cache label [<d>/icl_label.txt] was taken by another writer "
-      "before this change was written; it was not written.";
+      "D ICLController::UpdateICLInternal(): The writers' lock of the index cache label "
+      "[<d>/icl_label.txt] was taken by another writer before this change was written; it was not "
+      "written.";
   const std::string timedOut =
-      e +
-      "Timed out after [100] ms waiting for the index cache label claim [<d>/icl_label.claim] of "
-      "writer [otherhost-1]. That writer does not see this host's lock: the file system does not "
-      "pass locks between its clients.";
+      "E ICLController::UpdateICL: Timed out after [100] ms waiting for the index cache label "
+      "claim "
+      "[<d>/icl_label.claim] of writer [otherhost-1]. That writer does not see this host's lock: "
+      "the file system does not pass locks between its clients.";
   const auto notTaken = [&e](const std::string& what, const std::string& why) {
     return e + "Could not take the index cache label " + what + " [<d>/icl_label." + what + "]: [" +
            why + "]";
   };
   const std::string noLockFile =
-      e +
-      "Cannot open the lock file [<d>/icl_label.lock]: [Permission denied]. The index cache label "
-      "was not changed: without the lock, the change could undo another writer's. Give this user "
-      "write access to the lock file.";
+      "E ICLController::UpdateICL: Cannot open the lock file [<d>/icl_label.lock]: [Permission "
+      "denied]. The index cache label was not changed: without the lock, the change could undo "
+      "another writer's. Give this user write access to the lock file.";
   const auto unsynced = [](const std::string& what) {
     return "E ICLController::UpdateICLInternal(): Index cache label [<d>/icl_label.txt] already "
            "holds this change, but syncing [" +
-           what +
-           "] failed: [Input/output error]. The change "
-           "may not survive a power failure.";
+           what + "] failed: [Input/output error]. The change may not survive a power failure.";
   };
   const auto removed = [&d](const std::string& writer) {
     return d + "Removed the temporary file [<d>/icl_label.txt.tmp-" + writer +
@@ -445,7 +440,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
               claim = {"icl_label.claim"}, victim = {"victim"},
               swept = {removed(gDead + "-0"), removed("otherhost-2-0")};
   const Lines linkLoop = {notTaken("lock", "Too many levels of symbolic links")},
-              labelUnsynced = {unsynced("<d>/icl_label.txt")}, dirUnsynced = {unsynced("<d>/")};
+              fileUnsynced = {unsynced("<d>/icl_label.txt")}, dirUnsynced = {unsynced("<d>/")};
   const SysOp lock = SysOp::FcntlLock;
   const Fault noLock = {SysOp::Open, 1, EACCES, false};
   const struct {
@@ -479,16 +474,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       {nullptr, {{lock, 1, EINVAL, true}}, nullptr, 0, kNew, {}, {}, {}, 2},
       {nullptr, {noLock, {SysOp::Access, 1, EIO, false}}, nullptr, -1, kOld, {noLockFile}},
       {nullptr, {noLock, {SysOp::Access, 1, EROFS, false}}, nullptr, 0, kNew, {}},
-      {holdsChange,
-       {{SysOp::Fsync, 1, EIO, false}},
-       nullptr,
-       -1,
-       kNew,
-       labelUnsynced,
-       {},
-       {},
-       0,
-       1},
+      {holdsChange, {{SysOp::Fsync, 1, EIO, false}}, nullptr, -1, kNew, fileUnsynced, {}, {}, 0, 1},
       {holdsChange, {{SysOp::Fsync, 2, EIO, false}}, nullptr, -1, kNew, dirUnsynced, {}, {}, 0, 2},
       {holdsChange, {}, nullptr, 0, kNew, {}, {}, {}, 0, 2},
   };

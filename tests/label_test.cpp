@@ -302,14 +302,11 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
     controller.GetICLData(data);
     EXPECT_EQ(fields(data), fields(c.error == ICL_ERROR_NONE ? ICLData{3, 7, 77, 0} : ICLData{}));
     const std::string unexamined =
-        "E ICLController::DoesPathExist: Could not examine the index "
-        "cache directory [" +
-        c.location +
-        "]: stat() failed: "
-        "[Transport endpoint is not connected]";
-    const Lines unreadable = {unexamined, unexamined,
-                              "E ICLController::ConstructICLPath: Failed to verify the path "
-                              "existence. Failing"};
+        "E ICLController::DoesPathExist: Could not examine the index cache directory [" +
+        c.location + "]: stat() failed: [Transport endpoint is not connected]";
+    const Lines unreadable = {
+        unexamined, unexamined,
+        "E ICLController::ConstructICLPath: Failed to verify the path existence. Failing"};
     if (c.statErr != 0) {
       EXPECT_EQ(log.errors(), unreadable);
     }
