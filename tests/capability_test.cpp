@@ -10,6 +10,7 @@
 namespace icl::test {
 namespace {
 
+const std::string kCheck = "ICLController::canFilesBeCreatedInDirectory: ";
 const std::string kSentence =
     "This is a write test to see if the index cache directory is valid.\n";
 
@@ -83,17 +84,13 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   // The first directory made or examined.
   const std::string top = dir.path().substr(0, dir.path().find('/', 1));
   ASSERT_EQ(probe(dir.path()), "0 0");
-  const std::string d = "D ICLController::canFilesBeCreatedInDirectory: ", e = "E" + d.substr(1);
-  const std::string notOpened = e +
-                                "fopen() failed to open the file for writing. [<d>/<s>] Index "
-                                "cache label could not be written.";
-  const std::string notWholly = d +
-                                "fopen failed to open the file for writing. [<d>/<s>] Index "
-                                "cache label could not be written.";
   const std::string chown = "returned by stat while checking for file chown capabilities.";
-  auto failed = [&](const std::string& step, const std::string& why) {
-    return " | " + e + "Test file [<d>/<s>]: " + step + " failed: [" + why + "]";
-  };
+  const std::string notOpened =
+      "<E>fopen() failed to open the file for writing. [<d>/<s>] Index cache label could not be "
+      "written. | <E>Test file [<d>/<s>]: ";
+  const std::string notWholly =
+      "<D>fopen failed to open the file for writing. [<d>/<s>] Index cache label could not be "
+      "written. | <E>Test file [<d>/<s>]: ";
   const std::string dirFailed =
       "]: [No such file or directory] | E ICLController::CreateDirRecursive: Failed to ";
   const struct {
@@ -101,106 +98,91 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
     SysOp op;              // Ftruncate, which the check never calls: no fault
     long nth;
     int err;
-    std::string report;  // the answer, the error code, the lines; <d> the directory, <s> scratch
+    std::string report;  // the answer, the error code, the lines; <d> the directory, <s> scratch,
+                         // <E> and <D> the check's Error and Debug lines
     bool persistent = false;
   } cases[] = {
       {"rel/x", SysOp::Ftruncate, 0, 0,
        "-1 3 | D ICLController::DoesPathExist: Path - [rel/x]: [No such file or directory] | E "
        "fixPath: Path [rel/x] must be absolute | E ICLController::CreateDirRecursive: The "
-       "destination path must start from slash. | " +
-           e + "Could not create directory: [rel/x]"},
+       "destination path must start from slash. | <E>Could not create directory: [rel/x]"},
       {dir.file("made/./here"), SysOp::Mkdir, 1, EACCES,
        "-1 10 | D ICLController::DoesPathExist: Path - [<d>/made/./here]: [No such file or "
        "directory] | D ICLController::CreateDirRecursive: Creating directory [<d>/made] | E "
        "ICLController::CreateDirRecursive: Failed to create directory [<d>/made]:\n[Permission "
-       "denied] | " +
-           e + "Could not create directory: [<d>/made/here] | " + e +
-           "Directory [<d>/made]: mkdir() failed: [Permission denied]"},
+       "denied] | <E>Could not create directory: [<d>/made/here] | <E>Directory [<d>/made]: "
+       "mkdir() failed: [Permission denied]"},
       {dir.file("made"), SysOp::Stat, 2, EIO,
        "-1 6 | D ICLController::DoesPathExist: Path - [<d>/made" + dirFailed + "stat directory [" +
-           top + "]:\n[Input/output error] | " + e + "Could not create directory: [<d>/made] | " +
-           e + "Directory [" + top + "]: stat() failed: [Input/output error]"},
+           top + "]:\n[Input/output error] | <E>Could not create directory: [<d>/made] | " +
+           "<E>Directory [" + top + "]: stat() failed: [Input/output error]"},
       {dir.file("plain"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | D ICLController::DoesPathExist: Path - [<d>/plain] Not Found | " + e +
-           "fopen() failed to open the file for writing. [<d>/plain/<s>] Index cache label could "
-           "not be written. | " +
-           e + "Test file [<d>/plain/<s>]: creating failed: [Not a directory]"},
-      {"", SysOp::Open, 1, EACCES,
-       "-1 10 | " + notOpened + failed("creating", "Permission denied")},
+       "-1 10 | D ICLController::DoesPathExist: Path - [<d>/plain] Not Found | <E>fopen() failed "
+       "to open the file for writing. [<d>/plain/<s>] Index cache label could not be written. | "
+       "<E>Test file [<d>/plain/<s>]: creating failed: [Not a directory]"},
+      {"", SysOp::Open, 1, EACCES, "-1 10 | " + notOpened + "creating failed: [Permission denied]"},
       {"", SysOp::Open, 1, EEXIST, "0 0"},  // a name taken: the next one
-      {"", SysOp::Open, 1, EEXIST, "-1 10 | " + notOpened + failed("creating", "File exists"),
-       true},
-      {"", SysOp::Fstat, 1, EIO,
-       "-1 10 | " + notOpened + failed("examining", "Input/output error")},
+      {"", SysOp::Open, 1, EEXIST, "-1 10 | " + notOpened + "creating failed: [File exists]", true},
+      {"", SysOp::Fstat, 1, EIO, "-1 10 | " + notOpened + "examining failed: [Input/output error]"},
       {"", SysOp::Write, 1, ENOSPC,
-       "-1 10 | " + notWholly + failed("writing", "No space left on device")},
-      {"", SysOp::Close, 1, EIO, "-1 10 | " + notWholly + failed("closing", "Input/output error")},
+       "-1 10 | " + notWholly + "writing failed: [No space left on device]"},
+      {"", SysOp::Close, 1, EIO, "-1 10 | " + notWholly + "closing failed: [Input/output error]"},
       {"", SysOp::Open, 2, EACCES,
        "-1 10 | E ZUPITextFileOpen::reloadFile: fopen() failed to open the file [<d>/<s>]. | E "
        "ZUPITextFileOpen::reloadFile: Could not load the file [<d>/<s>]: open() failed: "
-       "[Permission denied] | " +
-           e +
-           "fopen() failed to open the test file for reading. [<d>/<s>] Index cache label could "
-           "not be written."},
+       "[Permission denied] | <E>fopen() failed to open the test file for reading. [<d>/<s>] "
+       "Index cache label could not be written."},
       {"", SysOp::Open, 3, EACCES,
-       "-1 10 | " + d +
-           "open failed to open the test file for read/write to do the file lock test. File "
-           "[<d>/<s>] " +
-           failed("opening for reading and writing", "Permission denied")},
+       "-1 10 | <D>open failed to open the test file for read/write to do the file lock test. File "
+       "[<d>/<s>]  | <E>Test file [<d>/<s>]: opening for reading and writing failed: [Permission "
+       "denied]"},
       {"", SysOp::FcntlLock, 1, EINVAL,
-       "-1 13 | " + e +
-           "fcntl() failed to establish a file lock - file locks are not supported in the path "
-           "specified for the index cache." +
-           failed("locking", "Invalid argument")},
+       "-1 13 | <E>fcntl() failed to establish a file lock - file locks are not supported in the "
+       "path specified for the index cache. | <E>Test file [<d>/<s>]: locking failed: [Invalid "
+       "argument]"},
       {"", SysOp::FcntlLock, 1, EAGAIN,
-       "-1 12 | " + e + "fcntl ()failed to establish a file lock. File [<d>/<s>]" +
-           failed("locking", "Resource temporarily unavailable")},
+       "-1 12 | <E>fcntl ()failed to establish a file lock. File [<d>/<s>] | <E>Test file "
+       "[<d>/<s>]: locking failed: [Resource temporarily unavailable]"},
       {"", SysOp::FcntlLock, 1, ENOLCK,
-       "-1 12 | " + e +
-           "Unknown fcntl error [37] returned while checking for file locking capabilities." +
-           failed("locking", "No locks available")},
-      {"", SysOp::FcntlLock, 2, EBADF, "0 0 | " + d + "fcntl failed to release a file lock"},
+       "-1 12 | <E>Unknown fcntl error [37] returned while checking for file locking "
+       "capabilities. | <E>Test file [<d>/<s>]: locking failed: [No locks available]"},
+      {"", SysOp::FcntlLock, 2, EBADF, "0 0 | <D>fcntl failed to release a file lock"},
       {"", SysOp::Fstat, 5, ENOENT,
-       "-1 15 | " + e + "File <d>/<s> does not exist | " + e + "Error [2] " + chown},
-      {"", SysOp::Fstat, 5, EIO,
-       "-1 15 | " + e + "stat() for <d>/<s> failed | " + e + "Error [5] " + chown},
+       "-1 15 | <E>File <d>/<s> does not exist | <E>Error [2] " + chown},
+      {"", SysOp::Fstat, 5, EIO, "-1 15 | <E>stat() for <d>/<s> failed | <E>Error [5] " + chown},
       {"", SysOp::Fchown, 1, EPERM,
-       "-1 15 | " + e +
-           "Error [1] returned while checking for file chown capabilities by stetting GUID [" +
+       "-1 15 | <E>Error [1] returned while checking for file chown capabilities by stetting GUID "
+       "[" +
            std::to_string(getegid()) + "] and UID [" + std::to_string(geteuid()) +
            "] for [<d>/<s>]."},
       {"", SysOp::Fchmod, 1, EPERM,
-       "-1 14 | " + e + "Error [1] returned while checking for file chmod capabilities."},
+       "-1 14 | <E>Error [1] returned while checking for file chmod capabilities."},
       {"", SysOp::Unlink, 1, EBUSY,
-       "-1 10 | " + d + "Failed to remove [<d>/<s>], errno [16]" +
-           failed("removing", "Device or resource busy")},
+       "-1 10 | <D>Failed to remove [<d>/<s>], errno [16] | <E>Test file [<d>/<s>]: removing "
+       "failed: [Device or resource busy]"},
       {"", SysOp::Stat, 3, EIO,
-       "-1 6 | " + e +
-           "Index cache label [<d>/icl_label.txt] could not be examined: stat() failed: "
-           "[Input/output error]"},
+       "-1 6 | <E>Index cache label [<d>/icl_label.txt] could not be examined: stat() failed: "
+       "[Input/output error]"},
       {"", SysOp::Open, 4, EACCES,
-       "-1 10 | " + d +
-           "fopen failed to open the existing ICL file for writing. ICL file: [<d>/icl_label.txt]  "
-           "| " +
-           e +
-           "Index cache label [<d>/icl_label.txt] could not be opened for update: open() failed: "
-           "[Permission denied]"},
+       "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: "
+       "[<d>/icl_label.txt]  | <E>Index cache label [<d>/icl_label.txt] could not be opened for "
+       "update: open() failed: [Permission denied]"},
       {dir.file("odd"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | " + d +
-           "fopen failed to open the existing ICL file for writing. ICL file: "
-           "[<d>/odd/icl_label.txt]  | " +
-           e + "Index cache label [<d>/odd/icl_label.txt] is not a regular file."},
+       "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: "
+       "[<d>/odd/icl_label.txt]  | <E>Index cache label [<d>/odd/icl_label.txt] is not a regular "
+       "file."},
       {dir.file("fits"), SysOp::Ftruncate, 0, 0, "0 0"},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
-       "-1 7 | " + e +
-           "Index cache label [<d>/big/icl_label.txt] is larger than the [65000] bytes a label may "
-           "hold ([65001] bytes), so it can be neither read nor updated."},
+       "-1 7 | <E>Index cache label [<d>/big/icl_label.txt] is larger than the [65000] bytes a "
+       "label may hold ([65001] bytes), so it can be neither read nor updated."},
   };
   for (const auto& c : cases) {
     FaultInjector faults;
     faults.failNth(c.nth, c.err, c.persistent, {c.op});
     const std::string report = probe(c.location.empty() ? dir.path() : c.location);
-    EXPECT_EQ(std::regex_replace(report, std::regex(dir.path()), "<d>"), c.report)
+    std::string expected = std::regex_replace(c.report, std::regex("<E>"), "E " + kCheck);
+    expected = std::regex_replace(expected, std::regex("<D>"), "D " + kCheck);
+    EXPECT_EQ(std::regex_replace(report, std::regex(dir.path()), "<d>"), expected)
         << sysOpName(c.op) << " #" << c.nth;
     const Lines left = scratchFiles(dir.path());
     EXPECT_EQ(left.size(), c.op == SysOp::Unlink ? 1u : 0u)
@@ -210,10 +192,10 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
     for (const std::string& file : left) std::filesystem::remove(file);
   }
   EXPECT_EQ(readFile(label), "INDEXCACHEPOOLID = 3\n");
-  EXPECT_EQ(
-      probe(""),
-      "-1 4 | E ICLController::DoesPathExist: Received an empty path string as an iclLocation. | " +
-          e + "Failed to determine if path exists.");
+  EXPECT_EQ(probe(""),
+            "-1 4 | E ICLController::DoesPathExist: Received an empty path string as an "
+            "iclLocation. | E " +
+                kCheck + "Failed to determine if path exists.");
 }
 
 // A file put in the scratch file's place while the check runs is left as it is, and said so. (A
@@ -228,13 +210,13 @@ TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
     }
     return sys::realCalls().open(path, flags, mode);
   };
-  const std::string scratch = dir.file("<s>"),
-                    check = "ICLController::canFilesBeCreatedInDirectory: ";
-  EXPECT_EQ(probe(dir.path()), "-1 10 | D " + check +
+  const std::string scratch = dir.file("<s>");
+  EXPECT_EQ(probe(dir.path()), "-1 10 | D " + kCheck +
                                    "open failed to open the test file for read/write to do the "
                                    "file lock test. File [" +
-                                   scratch + "]  | E " + check + "Test file [" + scratch +
-                                   "] is no longer the file this check created.");
+                                   scratch + "]  | E " + kCheck + "Test file [" + scratch +
+                                   "] is no longer the file this check "
+                                   "created.");
   sys::calls() = sys::realCalls();
   const Lines left = scratchFiles(dir.path());
   EXPECT_EQ(left.size() == 1 ? readFile(left[0]) : "", "another's\n");
