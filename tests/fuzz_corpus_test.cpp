@@ -14,8 +14,7 @@ namespace {
 
 TEST(FuzzCorpus, EveryInputKeepsItsHarnessProperty) {
   const std::map<std::string, std::string (*)(const uint8_t*, size_t)> properties = {
-      {"label_read", fuzz::checkLabelRead},
-      {"rewrite", fuzz::checkRewrite},
+      {"label", fuzz::checkLabel},
       {"sanitize", fuzz::checkSanitize},
       {"fixpath", fuzz::checkFixPath},
       {"line_reader", fuzz::checkLineReader}};

@@ -34,9 +34,35 @@ std::vector<std::string> allLines(ZUPITextFileOpen& reader, bool skipComments) {
   return lines;
 }
 
+// The rewrite of the label read: added to, then removed from, for an identity, marker and host
+// drawn from the input (so that it replays).
+std::string checkRewrite(const std::string& bytes, const std::string& path) {
+  uint64_t state = 0xcbf29ce484222325ULL;
+  for (unsigned char c : bytes) state = (state ^ c) * 0x100000001b3ULL;
+  auto below = [&state](uint64_t bound) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (state >> 33) % bound;
+  };
+  const int64_t markers[] = {77, 0, -1, INT64_MAX, 5};
+  const ICLData id = {3, 7, markers[below(5)], below(4) == 0 ? 13 : 12};
+  const std::string host = std::vector<std::string>{"hostA", "h\r\nINDEXCACHEID = 1", ""}[below(3)];
+  ZUPITextFileOpen reader(path.c_str(), nullptr, true);
+  for (bool add : {true, false}) {  // two passes over one loaded copy
+    if (!reader.isFileOpen()) break;
+    const LabelRewrite got =
+        rewriteLabelText(reader, add ? ICL_UPDATE_ADD : ICL_UPDATE_REMOVE, id, host.c_str());
+    const ReferenceRewrite expected =
+        referenceRewrite(referenceLines(bytes), add, id.timeStampMarker, id.accessPathID, host);
+    if (got.text != expected.text) return add ? "the text added to" : "the text removed from";
+    if (got.ownLineFound != expected.ownFound || got.markerLineFound != expected.markerFound)
+      return "found";
+  }
+  return "";
+}
+
 }  // namespace
 
-std::string checkLabelRead(const uint8_t* data, size_t size) {
+std::string checkLabel(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size),
       path = scratchFile("icl_label.txt", bytes);
   // Most seeds list 12: the scan stops early.
@@ -60,40 +86,10 @@ std::string checkLabelRead(const uint8_t* data, size_t size) {
       "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all the "
       "required parameters, and is thus invalid. Bitmask = [" +
       std::to_string(r.mask) + "]";
-  return valid ? (log.lines().empty() ? "" : "log lines")
-         : size > 65000 || log.lines() == std::vector<std::string>{invalid} ? ""
-                                                                            : "Error line";
-}
-
-std::string checkRewrite(const uint8_t* data, size_t size) {
-  uint64_t state = 0xcbf29ce484222325ULL;  // choices drawn from the input, so that it replays
-  for (size_t i = 0; i < size; ++i) state = (state ^ data[i]) * 0x100000001b3ULL;
-  auto below = [&state](uint64_t bound) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (state >> 33) % bound;
-  };
-  std::string label(reinterpret_cast<const char*>(data), size);
-  for (const char* key : {"indexcachepoolid=3", "Index Cache Id = 7 # cache",
-                          below(4) ? "INDEXCACHETIMESTAMPMARKER=5" : ""}) {
-    label.insert(below(label.size() + 1), "\n" + std::string(key) + "\n");
-  }
-  const int64_t markers[] = {77, 0, -1, INT64_MAX, 5};
-  const ICLData id = {3, 7, markers[below(5)], below(4) == 0 ? 13 : 12};
-  const std::string host = std::vector<std::string>{"hostA", "h\r\nINDEXCACHEID = 1", ""}[below(3)];
-  test::LogCapture log;
-  ZUPITextFileOpen reader(scratchFile("copy.txt", label).c_str(), nullptr, true);
-  if (reader.isFileOpen() != (label.size() <= 65000)) return "loaded";
-  for (bool add : {true, false}) {  // two passes over one loaded copy
-    if (!reader.isFileOpen()) break;
-    const LabelRewrite got =
-        rewriteLabelText(reader, add ? ICL_UPDATE_ADD : ICL_UPDATE_REMOVE, id, host.c_str());
-    const ReferenceRewrite expected =
-        referenceRewrite(referenceLines(label), add, id.timeStampMarker, id.accessPathID, host);
-    if (got.text != expected.text) return add ? "the text added to" : "the text removed from";
-    if (got.ownLineFound != expected.ownFound || got.markerLineFound != expected.markerFound)
-      return "found";
-  }
-  return "";
+  if (!valid && size <= 65000 && log.lines() != std::vector<std::string>{invalid})
+    return "Error line";
+  if (valid && !log.lines().empty()) return "log lines";
+  return checkRewrite(bytes, path);
 }
 
 std::string checkSanitize(const uint8_t* data, size_t size) {

@@ -11,12 +11,10 @@
 
 namespace icl::fuzz {
 
-// The bytes as a label, read by the controller: result, error code, the
-// identity found, and the Error line of an invalid label.
-std::string checkLabelRead(const uint8_t* data, size_t size);
-// The bytes as a label, with pool, cache and (mostly) marker lines spliced
-// in at places drawn from the input, rewritten: added to, then removed from.
-std::string checkRewrite(const uint8_t* data, size_t size);
+// The bytes as a label, read by the controller (result, error code, the
+// identity found, the Error line of an invalid label), then rewritten: added
+// to, then removed from.
+std::string checkLabel(const uint8_t* data, size_t size);
 // Two bytes of destination size, then a line for sanitizeString.
 std::string checkSanitize(const uint8_t* data, size_t size);
 std::string checkFixPath(const uint8_t* data, size_t size);
