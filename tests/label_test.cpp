@@ -37,52 +37,6 @@ std::vector<int64_t> fields(const ICLData& d) {
   return {d.indexCachePoolID, d.indexCacheID, d.timeStampMarker, d.accessPathID};
 }
 
-TEST(WriteNewICL, WritesTheFifteenLinesThatReadBackAsWrittenOrNothing) {
-  char system[256] = {};
-  ASSERT_EQ(gethostname(system, sizeof system - 1), 0);
-  const std::string longHost(300, 'h'), longText(1500, 'd');
-  const struct {
-    const char* host;
-    const char* description;
-    ICLData data;
-    std::string expected;  // "": refused
-  } cases[] = {
-      {"hostA", nullptr, kId, kNew},
-      {"evil\r\nINDEXCACHEID = 1",
-       "x\nINDEXCACHEPOOLID = 9\r",
-       {3, 7, INT64_MIN, -5},
-       newLabel("# Index Cache Description: x INDEXCACHEPOOLID = 9 ", "-9223372036854775808",
-                "-5 #evil  INDEXCACHEID = 1")},
-      {nullptr, longText.c_str(), kId,
-       newLabel("# Index Cache Description: " + std::string(1023, 'd'), "77",
-                "12 #" + std::string(system))},
-      {longHost.c_str(),
-       nullptr,
-       {3, 7, INT64_MAX, INT32_MIN},
-       newLabel(kCacheLine, "9223372036854775807", "-2147483648 #" + std::string(255, 'h'))},
-      {"hostA", nullptr, {0, 7, 77, 12}, ""},
-      {"hostA", nullptr, {3, 0, 77, 12}, ""},
-      {"hostA", nullptr, {3, 7, 0, 12}, ""},
-  };
-  for (const auto& c : cases) {
-    TempDir dir;
-    LogCapture log;
-    ICLController writer(c.host, dir.path().c_str()), reader("hostB", dir.path().c_str());
-    writer.SetICLData(c.data);
-    writer.SetDescription(c.description);
-    reader.SetICLData(c.data);
-    ICLData found = {};
-    EXPECT_EQ(writer.WriteNewICL(), c.expected.empty() ? -1 : 0);
-    EXPECT_EQ(fileExists(dir.file("icl_label.txt")) ? readFile(dir.file("icl_label.txt")) : "",
-              c.expected);
-    EXPECT_EQ(reader.InternalReadDataFromICL(found), c.expected.empty() ? -1 : 0);
-    EXPECT_EQ(fields(found), fields(c.expected.empty() ? ICLData{} : c.data));
-    EXPECT_EQ(log.errors(), (c.expected.empty() ? Lines{kIllegal, notOpened(5)} : Lines{}));
-    EXPECT_EQ(fileExists(dir.file("icl_label.lock")), !c.expected.empty())
-        << "refused before it makes any file";
-  }
-}
-
 TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   TempDir dir;
   const std::string label = dir.file("icl_label.txt");
@@ -133,7 +87,7 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   }
 }
 
-enum class Op { Update, UpdateOrNew, Remove, Check, Loaded };
+enum class Op { Update, UpdateOrNew, Remove, Check, Loaded, New };
 
 TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
   const std::string with12 = kM100 + "USED_BY_ACCESSPATHID: 12 #hostA\n",
@@ -180,6 +134,17 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
       "without the virtual ICL label file being open!",
       invalid(1)};
   const ICLData unmarked = {3, 7, 0, 12};
+  // New labels: this host's name when none is given, and what a description or host name may put
+  // on its line, cut to 1023 and 255 characters.
+  char system[256] = {};
+  ASSERT_EQ(gethostname(system, sizeof system - 1), 0);
+  const std::string longHost(300, 'h'), longText(1500, 'd');
+  const std::string forged = newLabel("# Index Cache Description: x INDEXCACHEPOOLID = 9 ",
+                                      "-9223372036854775808", "-5 #evil  INDEXCACHEID = 1");
+  const std::string described = newLabel("# Index Cache Description: " + std::string(1023, 'd'),
+                                         "77", "12 #" + std::string(system));
+  const std::string hostCut =
+      newLabel(kCacheLine, "9223372036854775807", "-2147483648 #" + std::string(255, 'h'));
   const struct {
     const char* before;  // null: no label
     Op op;
@@ -188,6 +153,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     TICLError error;
     const char* after;  // null: as before
     Lines errors;
+    const char *host = "hostA", *description = nullptr;
   } cases[] = {
       {nullptr, Op::Update, kId, -1, ICL_ERROR_NEW_LABEL_NOT_ALLOWED, nullptr, noNewAllowed},
       {nullptr, Op::UpdateOrNew, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},  // no Error line
@@ -214,14 +180,37 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
       {with13.c_str(), Op::Check, {4, 7, 0, 13}, -1, ICL_ERROR_MISMATCH, nullptr, {}},
       {"", Op::Check, kId, -1, ICL_ERROR_FILE_INVALID, nullptr, {invalid(0)}},
       {pool.c_str(), Op::Loaded, kId, 0, ICL_ERROR_FILE_INVALID, marked.c_str(), notLoaded},
+      {nullptr, Op::New, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},
+      {nullptr,
+       Op::New,
+       {3, 7, INT64_MIN, -5},
+       0,
+       ICL_ERROR_NONE,
+       forged.c_str(),
+       {},
+       "evil\r\nINDEXCACHEID = 1",
+       "x\nINDEXCACHEPOOLID = 9\r"},
+      {nullptr, Op::New, kId, 0, ICL_ERROR_NONE, described.c_str(), {}, nullptr, longText.c_str()},
+      {nullptr,
+       Op::New,
+       {3, 7, INT64_MAX, INT32_MIN},
+       0,
+       ICL_ERROR_NONE,
+       hostCut.c_str(),
+       {},
+       longHost.c_str()},
+      {nullptr, Op::New, {0, 7, 77, 12}, -1, ICL_ERROR_NONE, nullptr, {kIllegal}},
+      {nullptr, Op::New, {3, 0, 77, 12}, -1, ICL_ERROR_NONE, nullptr, {kIllegal}},
+      {nullptr, Op::New, {3, 7, 0, 12}, -1, ICL_ERROR_NONE, nullptr, {kIllegal}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.before != nullptr ? c.before : "(none)").substr(0, 80));
     TempDir dir;
     const std::string label = dir.file("icl_label.txt");
     if (c.before != nullptr) writeFile(label, c.before);
-    ICLController controller("hostA", dir.path().c_str());
+    ICLController controller(c.host, dir.path().c_str());
     controller.SetICLData(c.id);
+    controller.SetDescription(c.description);
     struct stat before = {}, after = {};
     stat(label.c_str(), &before);
     LogCapture log;
@@ -233,6 +222,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     const int result = c.op == Op::Check    ? controller.CheckICL()
                        : c.op == Op::Remove ? controller.RemoveAccessPathIDfromICL()
                        : c.op == Op::Loaded ? controller.UpdateICLInternal(ICL_UPDATE_ADD)
+                       : c.op == Op::New    ? controller.WriteNewICL()
                                             : controller.UpdateICL(c.op == Op::UpdateOrNew);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(controller.GetICLError(), c.error);
@@ -247,8 +237,9 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
         line.replace(line.find(dir.path()), dir.path().size(), "DIR");
     }
     EXPECT_EQ(errors, c.errors);
-    // A check that has nothing to write is a reader: it takes no lock. Nothing else is left.
-    const bool locked = c.op != Op::Check || c.after != nullptr;
+    // A check that has nothing to write is a reader: it takes no lock, nor does a new label refused
+    // before it makes any file. Nothing else is left.
+    const bool locked = (c.op != Op::Check && c.op != Op::New) || c.after != nullptr;
     EXPECT_EQ(fileExists(dir.file("icl_label.lock")), locked);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
               fileExists(label) + locked);
