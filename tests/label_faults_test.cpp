@@ -524,55 +524,46 @@ int statfsAs(const char* path, struct statfs* st) {
 }
 
 TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes) {
-  struct Row {
-    const char* what;
-    bool shared, label, writer;
-    std::vector<std::pair<SysOp, long>> calls;  // fail with `err` from the n-th call of op on
-    int err;
-    long times;
-    TICLError error;
-    long retries, lookups;  // loads tried again; names looked up at the server
-  };
   // A load examines the directory (stat 1), then the label (stat 2, open 1,
   // read 1); a retry after ESTALE first looks the label up (getxattr, open 2,
   // read 2), one after ENOENT lists the directory. A writer's lock (fcntl 1)
   // is followed by a look-up and a read lock (fcntl 2); its change, by one more look-up.
   const std::pair<SysOp, long> open = {SysOp::Open, 1}, read = {SysOp::Read, 1},
                                stat = {SysOp::Stat, 2}, lock = {SysOp::FcntlLock, 2};
-  const Row rows[] = {
-      {"stale at the open", true, true, false, {open}, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
-      {"stale at the read", true, true, false, {read}, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
-      {"stale for good", true, true, false, {open}, ESTALE, 1000, ICL_ERROR_FILE_READ, 10, 10},
-      {"missing by name, listed", true, true, false, {stat}, ENOENT, 1, ICL_ERROR_NONE, 1, 0},
-      {"missing, not listed", true, false, false, {}, 0, 0, ICL_ERROR_FILE_NOT_FOUND, 0, 0},
-      {"not readable", true, true, false, {open}, EACCES, 2, ICL_ERROR_FILE_READ, 0, 1},
-      {"stale on a local disk", false, true, false, {open}, ESTALE, 2, ICL_ERROR_FILE_READ, 0, 0},
-      {"stale under the writers' lock", true, true, true, {lock}, ESTALE, 2, ICL_ERROR_NONE, 0, 4},
+  const struct {
+    bool shared, label, writer;
+    std::pair<SysOp, long> call;  // fails with `err` `times` times in a row from its n-th call
+    int err;
+    long times;
+    TICLError error;
+    long retries, lookups;  // loads tried again; names looked up at the server
+  } rows[] = {
+      {true, true, false, open, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
+      {true, true, false, read, ESTALE, 2, ICL_ERROR_NONE, 1, 1},
+      {true, true, false, open, ESTALE, 1000, ICL_ERROR_FILE_READ, 10, 10},  // for good
+      {true, true, false, stat, ENOENT, 1, ICL_ERROR_NONE, 1, 0},  // missing by name, listed
+      {true, false, false, stat, ENOENT, 0, ICL_ERROR_FILE_NOT_FOUND, 0, 0},  // not listed
+      {true, true, false, open, EACCES, 2, ICL_ERROR_FILE_READ, 0, 1},
+      {false, true, false, open, ESTALE, 2, ICL_ERROR_FILE_READ, 0, 0},  // on a local disk
+      {true, true, true, lock, ESTALE, 2, ICL_ERROR_NONE, 0, 4},         // under the writers' lock
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    const auto& row = rows[i];
+    SCOPED_TRACE("row " + std::to_string(i + 1));
     TempDir dir;
     if (row.label) writeFile(dir.file("icl_label.txt"), row.writer ? kOld : kNew);  // one to change
     writeFile(dir.file("icl_label.lock"), "");
     ICLController controller("hostA", dir.path().c_str());
     controller.SetICLData(ICLData{3, 7, 77, 12});
     LogCapture log;
-    int result;
-    long lookups;
-    {
-      FaultInjector faults;
-      sys::calls().statfs = row.shared ? statfsAs<0x65735546> : statfsAs<0xEF53>;  // FUSE, ext4
-      for (const auto& call : row.calls) {
-        for (long n = 0; n < row.times; ++n) {
-          faults.failNth(call.second + n, row.err, false, {call.first});
-        }
-      }
-      result = row.writer ? controller.UpdateICL(false) : controller.ReadDataFromICL();
-      lookups = faults.calls(SysOp::Getxattr);
-    }
-    EXPECT_EQ(result, row.error == ICL_ERROR_NONE ? 0 : -1);
+    FaultInjector faults;
+    sys::calls().statfs = row.shared ? statfsAs<0x65735546> : statfsAs<0xEF53>;  // FUSE, ext4
+    for (long n = 0; n < row.times; ++n)
+      faults.failNth(row.call.second + n, row.err, false, {row.call.first});
+    EXPECT_EQ(row.writer ? controller.UpdateICL(false) : controller.ReadDataFromICL(),
+              row.error == ICL_ERROR_NONE ? 0 : -1);
     EXPECT_EQ(controller.GetICLError(), row.error);
-    EXPECT_EQ(lookups, row.lookups);
+    EXPECT_EQ(faults.calls(SysOp::Getxattr), row.lookups);
     EXPECT_EQ(log.count("loading it again"), row.retries);
   }
 }
