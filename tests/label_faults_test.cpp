@@ -257,7 +257,7 @@ TEST(LabelConcurrency, ManyWritersAndReadersAtOnceLoseNoUpdate) {
   }
 }
 
-TEST(LabelLocking, AForkKeepsNoLockAndNoWriterChangesALabelUnlocked) {
+TEST(LabelLocking, AForkKeepsNoLockAndALockFileHasTheDirectorysMode) {
   TempDir dir;
   writeFile(dir.file("icl_label.txt"), kOld);
   {  // a wait limit too large for the clock means no limit, not an overflow
@@ -295,9 +295,7 @@ TEST(LabelLocking, AForkKeepsNoLockAndNoWriterChangesALabelUnlocked) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
   }
-  // A new lock file takes the directory's mode less its execute bits, whatever the umask. One who
-  // may write the directory but not open the lock file changes nothing, rather than change the
-  // label unlocked.
+  // A new lock file takes the directory's mode less its execute bits, whatever the umask.
   const mode_t umaskBefore = umask(077);
   for (auto modes : {std::pair<mode_t, mode_t>{0755, 0644}, {0775, 0664}, {0777, 0666}}) {
     TempDir fresh;
@@ -306,15 +304,6 @@ TEST(LabelLocking, AForkKeepsNoLockAndNoWriterChangesALabelUnlocked) {
     EXPECT_EQ(modeOf(fresh.file("icl_label.lock")), modes.second);
   }
   umask(umaskBefore);
-  writeFile(dir.file("icl_label.txt"), kOld, 0666);
-  ASSERT_EQ(chmod(dir.path().c_str(), 0777) + chmod(dir.file("icl_label.lock").c_str(), 0444), 0);
-  const auto unlocked = [&dir] {
-    LogCapture quiet;
-    ICLController writer("hostA", dir.path().c_str());
-    return change(dir, true, &writer) == -1 ? writer.GetICLError() : 0;
-  };
-  EXPECT_EQ(runInChild(unlocked, true), ICL_ERROR_FILE_LOCK);
-  EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);
 }
 
 // Another writer acts just before this writer's next lstat (the first is
@@ -472,6 +461,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       {nullptr, {{lock, 1, ENOLCK, true}}, nullptr, 0, kNew, {}, {}, {}, 1},
       {nullptr, {{lock, 1, EINVAL, false}}, nullptr, 0, kNew, {}, {}, {}, 3},
       {nullptr, {{lock, 1, EINVAL, true}}, nullptr, 0, kNew, {}, {}, {}, 2},
+      {nullptr, {noLock}, nullptr, -1, kOld, {noLockFile}},  // no change unlocked
       {nullptr, {noLock, {SysOp::Access, 1, EIO, false}}, nullptr, -1, kOld, {noLockFile}},
       {nullptr, {noLock, {SysOp::Access, 1, EROFS, false}}, nullptr, 0, kNew, {}},
       {holdsChange, {{SysOp::Fsync, 1, EIO, false}}, nullptr, -1, kNew, fileUnsynced, {}, {}, 0, 1},
