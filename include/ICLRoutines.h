@@ -203,11 +203,6 @@
 #include "ICLExport.h"
 
 class ZUPITextFileOpen;
-namespace icl {
-struct LoadReport;
-class LabelLock;
-enum class StepResult : int;
-}  // namespace icl
 
 // The identity a label records. 0 in a field means unset.
 struct ICLData {
@@ -267,8 +262,11 @@ class ICL_API ICLController : public EvEvent {
   void Init(const char* hostName);
 
   // Tells whether iclLocation names an existing directory (following links).
-  // -1 only for an empty location (ICL_ERROR_EMPTY_PATH); a missing or
-  // unreachable directory is 0 with `exists` false and sets no error.
+  // A missing location, or a file that is not a directory, is 0 with `exists`
+  // false and sets no error. -1 with ICL_ERROR_EMPTY_PATH for an empty
+  // location, and with ICL_ERROR_FILE_READ and an Error line when the
+  // location cannot be examined (stat fails with EACCES, EIO, ESTALE, ...):
+  // whether it exists is then unknown.
   int DoesPathExist(bool& exists);
   // Forms the label's path from iclLocation. -1 with ICL_ERROR_EMPTY_PATH or
   // ICL_ERROR_PATH_NOT_FOUND when the directory is not there.
@@ -372,47 +370,8 @@ class ICL_API ICLController : public EvEvent {
   char hostName[256];
   const char* description;  // not owned
 
-  // The bodies of UpdateICL, RemoveAccessPathIDfromICL, CheckICL,
-  // WriteNewICL and UpdateICLInternal, which answer them without throwing.
-  ICL_INTERNAL int updateLabel(bool allowNewICL);
-  ICL_INTERNAL int removeAccessPath();
-  ICL_INTERNAL int checkLabel();
-  ICL_INTERNAL int writeNewLabelFile();
-  ICL_INTERNAL int rewriteLoadedLabel(TUpdateMode mode);
-  ICL_INTERNAL int proveDirectoryCapabilities();  // canFilesBeCreatedInDirectory's body
-  // The label is loaded in this one place: a new reader in iclFile, and in
-  // `loaded` what the load saw (errno of a failure, the attributes of the
-  // descriptor read through, the bytes) for the rewrite that follows.
-  // A missing label's line is logged at `absentLevel`: Debug where a new
-  // label is the caller's remedy, so that a success logs no Error.
-  ICL_INTERNAL int loadLabel(icl::LoadReport& loaded, EvLogLevel absentLevel);
-  // InternalReadDataFromICL, keeping what the load saw.
-  ICL_INTERNAL int readLabel(ICLData& data, icl::LoadReport& loaded,
-                             EvLogLevel absentLevel = EV_LOG_ERROR);
-  // The last load failed only because the label exceeds the reader's limit.
-  ICL_INTERNAL bool labelRefusedForItsSize();
-  // Steps of the writing operations, run under the writers' lock in the
-  // state `lock` (the library's WriterLock.h). readLabelUnderLock reads the
-  // label afresh and compares pool and cache (and the marker, if asked) with
-  // the controller's: Succeeded means go on with `found` and `loaded`.
-  ICL_INTERNAL icl::StepResult readLabelUnderLock(icl::LabelLock& held, bool compareMarker,
-                                                  ICLData& found, icl::LoadReport& loaded);
-  // `held` is the writers' lock, asked again just before the rename.
-  ICL_INTERNAL icl::StepResult writeNewLabel(icl::LabelLock& held);
-  // UpdateICL's two ways on: a label that could not be used (a new one,
-  // where allowed), and one that was read (stamped, if pool and cache match).
-  ICL_INTERNAL icl::StepResult replaceUnusableLabel(bool allowNewICL, icl::LabelLock& held);
-  ICL_INTERNAL icl::StepResult addToMatchingLabel(const ICLData& found,
-                                                  const icl::LoadReport& loaded,
-                                                  icl::LabelLock& held);
-  // `loaded` is the load the rewrite starts from; null when no label stands
-  // there.
-  ICL_INTERNAL icl::StepResult rewriteLabel(TUpdateMode mode, icl::LabelLock& held,
-                                            const icl::LoadReport* loaded);
-  // How an operation fails: sets iclError to `error`, writes one line at
-  // `level` from `function`, and answers -1.
-  ICL_INTERNAL int failWith(TICLError error, EvLogLevel level, const char* function,
-                            const char* format, ...) __attribute__((format(printf, 5, 6)));
+  // The library's own steps reach the fields through this, and only this.
+  friend struct ICLControllerAccess;
 };
 
 // A copy of `path` with every backslash turned into a slash; nothing else

@@ -26,18 +26,29 @@ class ICLController;
 
 // How long a writer (UpdateICL, RemoveAccessPathIDfromICL, WriteNewICL,
 // CheckICL adding an access path) waits for the label lock held by another
-// writer: 30000 ms unless set; 0 tries once and does not wait; a negative
-// value counts as 0. A writer that gives up fails with ICL_ERROR_FILE_LOCK
-// and an Error line that names the limit. A new limit applies to the waits
-// that start after the call.
+// writer, and for another writer's claim ("icl_label.claim", where locks may
+// not reach every writer), the two together: 30000 ms unless set; 0 tries once and does not wait; a
+// negative value counts as 0. A writer that gives up fails with ICL_ERROR_FILE_LOCK and an Error
+// line that names the limit. A new limit applies to the waits that start after the call.
 ICL_API void ICLToolSetLabelLockWaitLimit(long long milliseconds);
 
-// Called while a writer waits for the label lock: after each refused
-// attempt (about every 10 ms) with the milliseconds since the first one.
+// Called while a writer waits for the label lock or another writer's claim:
+// after each refused attempt (the pauses grow to about 100 ms) with the
+// milliseconds since the first one.
 // Never called when the lock is free at once.
 typedef void (*ICLLabelLockWaitCallback)(long long waitedMilliseconds, void* context);
 // A null callback clears it.
 ICL_API void ICLToolSetLabelLockWaitCallback(ICLLabelLockWaitCallback callback, void* context);
+
+// Called, after the callback above, while a writer waits for another
+// writer's claim: `claimWriter` is the tag the claim holds as read from the
+// file (any bytes; at most 128), `unchangedMilliseconds` how long this writer
+// has seen that very claim stand unchanged. A claim that stands unchanged
+// for 10 s (1 s while empty) is taken over as its writer's leftover.
+typedef void (*ICLLabelClaimWaitCallback)(const char* claimWriter, long long unchangedMilliseconds,
+                                          void* context);
+// A null callback clears it.
+ICL_API void ICLToolSetLabelClaimWaitCallback(ICLLabelClaimWaitCallback callback, void* context);
 
 // --- Disk-usage walks ------------------------------------------------------
 

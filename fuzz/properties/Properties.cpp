@@ -10,7 +10,7 @@
 #include "Reference.h"
 #include "TempDir.h"
 #include "ZUPIFileOpen.h"
-#include "icl/LabelFormat.h"
+#include "label/LabelFormat.h"
 
 namespace icl::fuzz {
 namespace {

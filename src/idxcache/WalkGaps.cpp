@@ -1,7 +1,7 @@
 #include "idxcache/WalkGaps.h"
 
 #include "ICLToolSupport.h"
-#include "icl/CallbackSlot.h"
+#include "toolsupport/CallbackSlot.h"
 
 namespace icl {
 namespace idxcache {

@@ -1,6 +1,6 @@
 #include "idxcache/WalkMeter.h"
 
-#include "icl/CallbackSlot.h"
+#include "toolsupport/CallbackSlot.h"
 
 namespace icl {
 namespace idxcache {

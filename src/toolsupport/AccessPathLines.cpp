@@ -9,8 +9,8 @@
 #include "ICLRoutines.h"
 #include "ICLToolSupport.h"
 #include "ZUPIFileOpen.h"
-#include "icl/Backoff.h"
-#include "icl/LabelFormat.h"
+#include "label/LabelFormat.h"
+#include "sys/Backoff.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "ICLRoutines.h"
 #include "ICLToolSupport.h"
-#include "icl/LabelDirectory.h"
-#include "icl/LabelNames.h"
+#include "label/LabelDirectory.h"
+#include "label/LabelNames.h"
 #include "sys/Absent.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"

@@ -2,8 +2,10 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <sys/statfs.h>
 
 #include <algorithm>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -15,6 +17,24 @@ namespace {
 
 FaultInjector* gActive = nullptr;
 
+// The file a call works on: its first path argument, else the path its
+// first argument, a descriptor, was opened with.
+template <typename First, typename... Rest>
+std::string fileOfCall(First first, Rest... rest) {
+  std::string file;
+  auto take = [&file](auto arg) {
+    if constexpr (std::is_same_v<decltype(arg), const char*>) {
+      if (file.empty() && arg != nullptr) file = arg;
+    }
+  };
+  take(first);
+  (take(rest), ...);
+  if constexpr (std::is_same_v<First, int>) {
+    if (file.empty()) file = gActive->fileOf(first);
+  }
+  return file;
+}
+
 template <typename Fn>
 struct Wrapper;
 
@@ -23,12 +43,26 @@ struct Wrapper<R (*)(A...)> {
   template <SysOp Op, R (*sys::Calls::*Member)(A...)>
   static R call(A... args) {
     int err = 0;
-    if (gActive != nullptr && gActive->intercept(Op, &err)) {
+    if (gActive == nullptr) return (sys::realCalls().*Member)(args...);
+    const std::string file = fileOfCall(args...);
+    if (gActive->intercept(Op, file, &err)) {
       if (Op == SysOp::Close) (sys::realCalls().*Member)(args...);
       errno = err;
       return static_cast<R>(-1);
     }
-    return (sys::realCalls().*Member)(args...);
+    const R result = (sys::realCalls().*Member)(args...);
+    const int saved = errno;
+    if ((Op == SysOp::Open || Op == SysOp::Openat) && result >= 0) {
+      gActive->opened(static_cast<int>(result), file);
+    }
+    if constexpr (Op == SysOp::Statfs) {
+      if (result == 0 && gActive->fileSystemType() != 0) {
+        std::get<1>(std::make_tuple(args...))->f_type =
+            static_cast<__fsword_t>(gActive->fileSystemType());
+      }
+    }
+    errno = saved;
+    return result;
   }
 };
 
@@ -69,29 +103,62 @@ FaultInjector::~FaultInjector() {
   gActive = nullptr;
 }
 
-void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_list<SysOp> ops) {
+void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_list<SysOp> ops,
+                            const std::string& file) {
   std::lock_guard<std::mutex> lock(mutex_);
-  plans_.push_back(Plan{n, err, persistent, std::set<SysOp>(ops), 0});
+  plans_.push_back(Plan{n, err, persistent, std::set<SysOp>(ops), file, 0});
+}
+
+void FaultInjector::before(SysOp op, const std::string& file, std::function<void()> act) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  acts_.push_back(Act{op, file, std::move(act)});
+}
+
+void FaultInjector::fileSystemType(unsigned long type) { fileSystemType_ = type; }
+
+void FaultInjector::opened(int fd, const std::string& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  files_[fd] = file;
+}
+
+std::string FaultInjector::fileOf(int fd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = files_.find(fd);
+  return found == files_.end() ? "" : found->second;
 }
 
 void FaultInjector::killAtNth(long n) { failNth(n, 0); }
 
 long FaultInjector::calls(SysOp op) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<long>(std::count(trace_.begin(), trace_.end(), op));
+  return static_cast<long>(std::count_if(trace_.begin(), trace_.end(),
+                                         [op](const TracedCall& call) { return call.op == op; }));
 }
 
-std::vector<SysOp> FaultInjector::trace() const {
+std::vector<TracedCall> FaultInjector::trace() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return trace_;
 }
 
-bool FaultInjector::intercept(SysOp op, int* err) {
+bool FaultInjector::intercept(SysOp op, const std::string& file, int* err) {
+  std::function<void()> act;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Act& due : acts_) {
+      if (due.act && due.op == op && file.find(due.file) != std::string::npos) {
+        act = std::move(due.act);
+        due.act = nullptr;
+        break;
+      }
+    }
+  }
+  if (act) act();  // outside the lock: it may make calls of its own
   std::lock_guard<std::mutex> lock(mutex_);
-  trace_.push_back(op);
+  trace_.push_back(TracedCall{op, file});
   bool fail = false;
   for (Plan& plan : plans_) {
     if (!plan.ops.empty() && plan.ops.count(op) == 0) continue;
+    if (file.find(plan.file) == std::string::npos) continue;
     ++plan.seen;
     if (plan.seen == plan.nth || (plan.persistent && plan.seen > plan.nth)) {
       if (plan.err == 0) raise(SIGKILL);

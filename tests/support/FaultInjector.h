@@ -1,9 +1,12 @@
 #ifndef ICL_TESTS_FAULTINJECTOR_H
 #define ICL_TESTS_FAULTINJECTOR_H
 
+#include <functional>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "sys/SysCallList.h"
@@ -22,8 +25,17 @@ enum class SysOp {
 // The call's name: "open", "fcntl", ...
 const char* sysOpName(SysOp op);
 
+// One call through the seam, as recorded: its operation and the file it
+// worked on (the path it named, or the path its descriptor was opened with;
+// "" where neither is known).
+struct TracedCall {
+  SysOp op;
+  std::string file;
+};
+
 // While it lives, every call through the seam is counted and recorded, and
-// planned faults are injected. One at a time per process.
+// planned faults are injected; on destruction the seam is the C library's
+// again, whatever a test put there. One at a time per process.
 //
 // A failed call returns -1 with the planned errno and does nothing, except a
 // failed close, which really closes first (Linux frees the descriptor even
@@ -36,16 +48,26 @@ class FaultInjector {
   FaultInjector& operator=(const FaultInjector&) = delete;
 
   // Fails the n-th call (1-based) among the calls of `ops` (any op when
-  // empty) with `err`; with `persistent`, every later such call fails too.
-  void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {});
+  // empty) on a file whose path contains `file` with `err`; with
+  // `persistent`, every later such call fails too.
+  void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {},
+               const std::string& file = "");
   // Kills the process with SIGKILL just before the n-th call.
   void killAtNth(long n);
+  // Runs `act` once, just before the first call of `op` on a file whose path
+  // contains `file`: another writer acting at that moment.
+  void before(SysOp op, const std::string& file, std::function<void()> act);
+  // statfs answers `type` as the file system's type (0x65735546: FUSE).
+  void fileSystemType(unsigned long type);
 
   long calls(SysOp op) const;
-  std::vector<SysOp> trace() const;
+  std::vector<TracedCall> trace() const;
 
   // Used by the wrappers: true when this call is to fail, with *err set.
-  bool intercept(SysOp op, int* err);
+  bool intercept(SysOp op, const std::string& file, int* err);
+  void opened(int fd, const std::string& file);
+  std::string fileOf(int fd) const;
+  unsigned long fileSystemType() const { return fileSystemType_; }
 
  private:
   struct Plan {
@@ -53,11 +75,20 @@ class FaultInjector {
     int err;  // 0: kill
     bool persistent;
     std::set<SysOp> ops;
+    std::string file;
     long seen;
   };
+  struct Act {
+    SysOp op;
+    std::string file;
+    std::function<void()> act;
+  };
   mutable std::mutex mutex_;
-  std::vector<SysOp> trace_;
+  std::vector<TracedCall> trace_;
   std::vector<Plan> plans_;
+  std::vector<Act> acts_;
+  std::map<int, std::string> files_;
+  unsigned long fileSystemType_ = 0;
 };
 
 }  // namespace test

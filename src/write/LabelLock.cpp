@@ -1,0 +1,216 @@
+#include "write/LabelLock.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <mutex>
+
+#include "sys/Absent.h"
+#include "sys/FileIo.h"
+#include "sys/JoinPath.h"
+#include "sys/SysCalls.h"
+#include "write/LockWaitReport.h"
+
+namespace icl {
+namespace {
+
+std::atomic<long long> gWaitLimitMs{30000};
+
+// Classic record locks belong to the process: threads must take turns here.
+std::timed_mutex& processLockMutex() {
+  static std::timed_mutex mutex;
+  return mutex;
+}
+
+// The descriptors of the locks this process holds, as fd + 1 (0: a free
+// slot), for the fork handler, which may take no mutex. A process holding
+// more locks at once than there are slots leaves the rest to its children.
+const int kHeldLockSlots = 64;
+std::atomic<int> gHeldLocks[kHeldLockSlots];
+
+// In a child just forked: drop the copies of the parent's lock descriptors.
+void closeInheritedLocks() {
+  for (std::atomic<int>& slot : gHeldLocks) {
+    const int held = slot.exchange(0);
+    if (held > 0) sys::calls().close(held - 1);
+  }
+}
+
+void rememberHeldLock(int fd) {
+  static std::once_flag handlerInstalled;
+  std::call_once(handlerInstalled, [] { pthread_atfork(nullptr, nullptr, closeInheritedLocks); });
+  for (std::atomic<int>& slot : gHeldLocks) {
+    int free = 0;
+    if (slot.compare_exchange_strong(free, fd + 1)) return;
+  }
+}
+
+void forgetHeldLock(int fd) {
+  for (std::atomic<int>& slot : gHeldLocks) {
+    int held = fd + 1;
+    if (slot.compare_exchange_strong(held, 0)) return;
+  }
+}
+
+bool lockRefusedByFileSystem(int err) {
+  return err == EINVAL || err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP;
+}
+
+// Whether this process could create or replace files in `directory`. Only a
+// clear refusal counts as no; an error that says nothing counts as yes.
+bool directoryWritable(const std::string& directory) {
+  if (sys::calls().access(directory.c_str(), W_OK) == 0) return true;
+  return !(errno == EACCES || errno == EPERM || errno == EROFS);
+}
+
+// Those who may replace the label are those who may write the directory:
+// a new lock file takes the directory's group and its permission bits less
+// the execute bits, whatever the umask. Returns 0, or the errno of a step
+// that failed (the lock works all the same, but others may be refused).
+int giveDirectoryPermissions(int fd, const struct stat& file, const struct stat& dir) {
+  int err = 0;
+  if (file.st_gid != dir.st_gid &&
+      sys::calls().fchown(fd, static_cast<uid_t>(-1), dir.st_gid) != 0 && errno != EPERM) {
+    err = errno;  // EPERM: not a member of that group, which then keeps ours
+  }
+  if (sys::calls().fchmod(fd, dir.st_mode & 0666) != 0) err = errno;
+  return err;
+}
+
+}  // namespace
+
+std::chrono::milliseconds labelLockWaitLimit() {
+  return std::chrono::milliseconds(gWaitLimitMs.load());
+}
+
+void setLabelLockWaitLimit(std::chrono::milliseconds limit) { gWaitLimitMs.store(limit.count()); }
+
+LockResult LabelLock::acquire(const std::string& lockPath, int& err, Clock::time_point deadline) {
+  state_ = take(lockPath, deadline, err);
+  return state_;
+}
+
+LockResult LabelLock::take(const std::string& lockPath, Clock::time_point deadline, int& err) {
+  release();
+  err = 0;
+  const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  const std::string directory = sys::directoryOf(lockPath);
+  struct stat dir = {};
+  bool created = false;
+  int fd = sys::openRetry(lockPath.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    if (sys::calls().stat(directory.c_str(), &dir) != 0) {
+      err = errno;
+      return sys::meansAbsent(err) ? LockResult::NoDirectory : LockResult::Failed;
+    }
+    fd = sys::openRetry(lockPath.c_str(), flags | O_CREAT | O_EXCL, dir.st_mode & 0666);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = sys::openRetry(lockPath.c_str(), flags);
+  }
+  if (fd < 0) {
+    err = errno;
+    if (sys::meansAbsent(err)) return LockResult::NoDirectory;
+    if (err == EROFS) return LockResult::NoAccess;
+    if (err == EACCES || err == EPERM) {
+      // A lock file we may not open, in a directory we may write: going on
+      // unlocked could undo a change another writer makes under the lock.
+      return directoryWritable(directory) ? LockResult::Refused : LockResult::NoAccess;
+    }
+    return LockResult::Failed;
+  }
+  fd_ = sys::UniqueFd(fd);
+  struct stat st;
+  if (sys::calls().fstat(fd, &st) != 0) {
+    err = errno;
+    fd_.close();
+    return LockResult::Failed;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    fd_.close();
+    return LockResult::Failed;
+  }
+  const int modeErr = created ? giveDirectoryPermissions(fd, st, dir) : 0;
+  LockResult result = lockOpenFile(deadline, err);
+  if (result == LockResult::Held) {
+    owner_ = getpid();
+    rememberHeldLock(fd_.get());
+  }
+  if (result != LockResult::Held) {
+    release();
+  } else {
+    err = modeErr;
+  }
+  return result;
+}
+
+int LabelLock::requestLock() {
+  struct flock request = {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  request.l_start = 0;
+  request.l_len = 0;
+  const int command = openFileDescriptionLock_ ? F_OFD_SETLK : F_SETLK;
+  return sys::retryEintr(sys::calls().fcntlLock, fd_.get(), command, &request);
+}
+
+LockResult LabelLock::lockOpenFile(Clock::time_point deadline, int& err) {
+  Backoff wait(INT_MAX, std::chrono::milliseconds(1), std::chrono::milliseconds(100), deadline);
+  wait.withJitter();
+  openFileDescriptionLock_ = true;
+  LockWaitReport waitReport;
+  for (;;) {
+    // An interrupted attempt is repeated at once; a refused one waits below.
+    if (requestLock() == 0) return LockResult::Held;
+    err = errno;
+    if (openFileDescriptionLock_ && err == EINVAL) {
+      // A kernel without open file description locks: fall back.
+      openFileDescriptionLock_ = false;
+      processGuard_ = std::unique_lock<std::timed_mutex>(processLockMutex(), std::defer_lock);
+      if (deadline == Clock::time_point::max()) {
+        processGuard_.lock();
+      } else if (!processGuard_.try_lock_until(deadline)) {
+        return LockResult::TimedOut;
+      }
+      continue;
+    }
+    if (err != EAGAIN && err != EACCES) {
+      return lockRefusedByFileSystem(err) ? LockResult::NotSupported : LockResult::Failed;
+    }
+    waitReport.waiting();
+    if (!wait.pause()) return LockResult::TimedOut;
+  }
+}
+
+bool LabelLock::stillHeld(int& err) {
+  err = 0;
+  if (!fd_.valid()) {
+    err = EBADF;
+    return false;
+  }
+  if (requestLock() != 0) {
+    err = errno;
+    return false;
+  }
+  return true;
+}
+
+void LabelLock::release() {
+  if (fd_.valid() && owner_ != 0 && owner_ != getpid()) {
+    // A forked child: the fork handler closed this descriptor already.
+    fd_.release();
+  }
+  if (fd_.valid()) forgetHeldLock(fd_.get());
+  // Closing the descriptor drops the lock, for both kinds.
+  fd_.close();
+  if (processGuard_.owns_lock()) processGuard_.unlock();
+  owner_ = 0;
+  state_ = LockResult::NoDirectory;
+  processGuard_ = std::unique_lock<std::timed_mutex>();
+}
+
+}  // namespace icl

@@ -1,0 +1,76 @@
+#include "write/WriterTurn.h"
+
+#include <unistd.h>
+
+#include "storage/ServerLookup.h"
+#include "write/WriteLines.h"
+
+namespace icl {
+
+int WriterTurn::take(EvDebug& log, const char* function, const char* location,
+                     const StorageFacts& facts, TICLError& error) {
+  release();
+  seen_ = ClaimSeen();
+  if (location == nullptr || location[0] == '\0') return 0;  // the load reports it
+  const LabelDirectory dir(location);
+  shared_ = facts.kind == StorageKind::Shared;
+  deadline_ = deadlineAfter(labelLockWaitLimit());
+  int err = 0;
+  const LockResult locked = lock_.acquire(dir.lock(), err, deadline_);
+  switch (locked) {
+    case LockResult::Held:
+      if (err != 0) logLockModeUnset(log, function, dir.lock(), err);
+      if (shared_ && takeClaim(log, function, dir, error) != 0) return -1;
+      break;
+    case LockResult::NoDirectory:
+      return 0;
+    case LockResult::NotSupported:
+      // Nothing but the claim keeps writers apart here.
+      logUnlocked(log, function, dir.lock(), locked, err, true);
+      if (takeClaim(log, function, dir, error) != 0) return -1;
+      break;
+    case LockResult::NoAccess:
+      logUnlocked(log, function, dir.lock(), locked, err, false);
+      return 0;
+    default:
+      return failToLock(log, function, dir.lock(), locked, err, error);
+  }
+  if (!shared_) return 0;
+  noteSharedStorageOnce(log, function, dir.path(), facts);
+  if (revalidateLabelName(dir.label(), facts) == NameCheck::Fresh) return 0;
+  return failStaleName(log, function, dir.label(), error);
+}
+
+int WriterTurn::takeClaim(EvDebug& log, const char* function, const LabelDirectory& dir,
+                          TICLError& error) {
+  int err = 0;
+  const ClaimResult claimed = claim_.take(dir.claim(), deadline_, seen_, err);
+  owner_ = getpid();
+  if (seen_.tookOver) logClaimTakenOver(log, function, dir.claim(), seen_);
+  if (claimed == ClaimResult::Held || claimed == ClaimResult::Unclaimed) return 0;
+  return failToClaim(log, function, dir.claim(), claimed, err, seen_, lock_.held(), error);
+}
+
+bool WriterTurn::stillOurs() {
+  int err = 0;
+  if (shared_ && lock_.held() && !lock_.stillHeld(err)) return false;
+  return claim_.stillOurs(err);
+}
+
+bool WriterTurn::end() {
+  int err = 0;
+  const bool lockKept = !shared_ || !lock_.held() || lock_.stillHeld(err);
+  if (claim_.held() && owner_ != getpid()) claim_.abandon();
+  // The claim goes first: whoever gets the lock next finds it free.
+  const bool claimKept = claim_.release();
+  lock_.release();
+  return lockKept && claimKept;
+}
+
+void WriterTurn::release() {
+  if (claim_.held() && owner_ != getpid()) claim_.abandon();
+  claim_.release();
+  lock_.release();
+}
+
+}  // namespace icl

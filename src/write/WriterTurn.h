@@ -1,0 +1,88 @@
+#ifndef ICL_WRITE_WRITERTURN_H
+#define ICL_WRITE_WRITERTURN_H
+
+// A writer's turn at the label: the writers' lock (LabelLock.h) and, where
+// the lock may not reach every writer, the claim (WriterClaim.h), taken
+// together within one wait limit (labelLockWaitLimit()).
+//
+// Where the claim is taken, and what keeps two writers apart there:
+//  - a local file system whose locks work (ext4, xfs, btrfs, tmpfs, ...):
+//    no claim. The kernel's lock reaches every process that can use the
+//    directory, bind mounts and containers included; a claim would only cost
+//    a directory entry made and removed on every change.
+//  - shared storage (FUSE, NFS, SMB, ...: StorageFacts): the lock and the
+//    claim. The lock keeps out the writers it reaches; the claim, decided
+//    by the server's exclusive create and judged by the tag it holds, keeps
+//    out all others (bindfs, sshfs, MooseFS with its locks off, NFS with
+//    local locks, a host whose lock a partition took away).
+//  - any file system that refuses record locks (ENOLCK, EINVAL, EOPNOTSUPP,
+//    ENOSYS): the claim alone.
+//  - a directory where this process can open no lock file and may not write
+//    (a read-only file system, another user's directory): neither; it can
+//    replace nothing there, and a change that changes nothing succeeds.
+//
+// Before it replaces the label, a writer asks again (stillOurs) whether the
+// turn is still its own: on shared storage the lock is requested again on
+// its descriptor, which reaches the server; the claim is read again. After
+// the rename, end() asks the same once more as it releases both: a writer
+// that was overtaken in between learns so, and says so.
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "EvEvent.h"
+#include "ICLRoutines.h"
+#include "label/LabelDirectory.h"
+#include "storage/Storage.h"
+#include "write/LabelLock.h"
+#include "write/WriterClaim.h"
+
+namespace icl {
+
+class WriterTurn {
+ public:
+  WriterTurn() = default;
+  ~WriterTurn() { release(); }
+  WriterTurn(const WriterTurn&) = delete;
+  WriterTurn& operator=(const WriterTurn&) = delete;
+
+  // Takes the turn at the label of `location` on storage `facts`, logging as
+  // `function`. 0: go on (an empty location, or a directory that was not
+  // there, takes nothing: the load that follows reports it). -1: the turn
+  // could not be had; `error` is set and an Error line says why (the lock or
+  // the claim could not be taken in time or at all, or on shared storage the
+  // label's name stayed stale: ServerLookup.h).
+  int take(EvDebug& log, const char* function, const char* location, const StorageFacts& facts,
+           TICLError& error);
+  // The lock was tried while the directory was not there: nothing guards a
+  // write, so a change must take its turn again.
+  bool directoryWasMissing() const { return lock_.directoryWasMissing(); }
+  // A stale claim was taken over: a writer died in its change, and may have
+  // left a temporary file.
+  bool tookOverClaim() const { return seen_.tookOver; }
+
+  // Just before a rename: whether the lock (asked again on shared storage)
+  // and the claim (read again) are still this writer's.
+  bool stillOurs();
+  // Releases the claim and the lock; true when both were this writer's to
+  // the end (asked as stillOurs asks).
+  bool end();
+
+ private:
+  int takeClaim(EvDebug& log, const char* function, const LabelDirectory& dir, TICLError& error);
+  // Releases both without asking; a child forked during the turn leaves the
+  // claim to its parent.
+  void release();
+
+  LabelLock lock_;
+  WriterClaim claim_;
+  ClaimSeen seen_;
+  bool shared_ = false;
+  Clock::time_point deadline_;
+  pid_t owner_ = 0;  // the process that took the claim
+};
+
+}  // namespace icl
+
+#endif
