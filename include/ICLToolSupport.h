@@ -40,7 +40,7 @@ typedef void (*ICLLabelLockWaitCallback)(long long waitedMilliseconds, void* con
 // A null callback clears it.
 ICL_API void ICLToolSetLabelLockWaitCallback(ICLLabelLockWaitCallback callback, void* context);
 
-// Called, after the callback above, while a writer waits for another
+// Called, just before the callback above, while a writer waits for another
 // writer's claim: `claimWriter` is the tag the claim holds as read from the
 // file (any bytes; at most 128), `unchangedMilliseconds` how long this writer
 // has seen that very claim stand unchanged. A claim that stands unchanged

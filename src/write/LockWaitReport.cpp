@@ -24,11 +24,12 @@ void LockWaitReport::waiting() {
 
 void LockWaitReport::waitingForClaim(const std::string& holder,
                                      std::chrono::milliseconds unchangedFor) {
-  waiting();
+  // Whose claim first, so that the lock's callback knows what the wait is for.
   if (processSlot<ICLLabelClaimWaitCallback>().isSet()) {
     processSlot<ICLLabelClaimWaitCallback>().call(holder.c_str(),
                                                   static_cast<long long>(unchangedFor.count()));
   }
+  waiting();
 }
 
 }  // namespace icl

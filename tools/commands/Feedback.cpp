@@ -35,24 +35,44 @@ std::chrono::milliseconds progressDelay() {
 
 }  // namespace
 
-LockWaitNotice::LockWaitNotice(const Invocation& inv) {
-  const long long seconds = inv.waitSeconds.value_or(kDefaultLockWaitSeconds);
-  if (inv.waitSeconds) ICLToolSetLabelLockWaitLimit(seconds * 1000);
+LockWaitNotice::LockWaitNotice(const Invocation& inv)
+    : command_(inv.command),
+      dir_(printable(inv.dir)),
+      seconds_(inv.waitSeconds.value_or(kDefaultLockWaitSeconds)) {
+  if (inv.waitSeconds) ICLToolSetLabelLockWaitLimit(seconds_ * 1000);
   if (inv.json || inv.quiet) return;
-  notice_ = format(
-      "icl %s: waiting for the label lock on %s... (another writer holds it; giving "
-      "up after %lld s)\n",
-      inv.command.c_str(), printable(inv.dir).c_str(), seconds);
+  ICLToolSetLabelClaimWaitCallback(&LockWaitNotice::onClaimWait, this);
   ICLToolSetLabelLockWaitCallback(&LockWaitNotice::onWait, this);
 }
 
-LockWaitNotice::~LockWaitNotice() { ICLToolSetLabelLockWaitCallback(nullptr, nullptr); }
+LockWaitNotice::~LockWaitNotice() {
+  ICLToolSetLabelLockWaitCallback(nullptr, nullptr);
+  ICLToolSetLabelClaimWaitCallback(nullptr, nullptr);
+}
+
+void LockWaitNotice::onClaimWait(const char* writer, long long unchangedMilliseconds, void* self) {
+  LockWaitNotice& notice = *static_cast<LockWaitNotice*>(self);
+  notice.claimWriter_ = writer;
+  notice.claimUnchangedMilliseconds_ = unchangedMilliseconds;
+}
 
 void LockWaitNotice::onWait(long long waitedMilliseconds, void* self) {
   LockWaitNotice& notice = *static_cast<LockWaitNotice*>(self);
   if (notice.said_ || waitedMilliseconds < kNoticeAfterMilliseconds) return;
   notice.said_ = true;
-  writeNotice(notice.notice_);
+  if (notice.claimWriter_.empty()) {
+    writeNotice(
+        format("icl %s: waiting for the label lock on %s... (another writer holds it; "
+               "giving up after %lld s)\n",
+               notice.command_.c_str(), notice.dir_.c_str(), notice.seconds_));
+    return;
+  }
+  writeNotice(
+      format("icl %s: waiting for the label claim on %s, held by writer %s, unchanged for "
+             "%lld ms... (a claim unchanged for 10 s is taken over as a gone writer's; "
+             "giving up after %lld s)\n",
+             notice.command_.c_str(), notice.dir_.c_str(), printable(notice.claimWriter_).c_str(),
+             notice.claimUnchangedMilliseconds_, notice.seconds_));
 }
 
 ProgressLine::ProgressLine(const Invocation& inv)

@@ -3,7 +3,7 @@
 
 // Feedback on standard error while an operation takes long, so an operator
 // is not left facing a silent terminal: a notice when a writer has waited a
-// second for another writer's label lock, and a live progress line while a
+// second for another writer's label lock or claim, and a live progress line while a
 // disk-usage walk runs on a terminal. Neither is a result: never with
 // --json or --quiet, and a failure to show them fails nothing.
 
@@ -17,7 +17,8 @@ namespace icl {
 namespace tool {
 
 // For the lifetime of a writing command: bounds the wait for the label lock
-// by --wait and, unless --json or --quiet, says once that it waits.
+// and claim by --wait and, unless --json or --quiet, says once that it
+// waits, and for what: the lock, or a claim and the writer it names.
 class LockWaitNotice {
  public:
   explicit LockWaitNotice(const Invocation& inv);
@@ -27,8 +28,13 @@ class LockWaitNotice {
 
  private:
   static void onWait(long long waitedMilliseconds, void* self);
+  static void onClaimWait(const char* writer, long long unchangedMilliseconds, void* self);
 
-  std::string notice_;
+  std::string command_;
+  std::string dir_;
+  long long seconds_ = 0;
+  std::string claimWriter_;  // set while the wait is for a claim
+  long long claimUnchangedMilliseconds_ = 0;
   bool said_ = false;
 };
 
