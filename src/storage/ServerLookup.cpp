@@ -65,7 +65,8 @@ NameCheck revalidateLabelName(const std::string& labelPath, const StorageFacts& 
   } while (lockLabelForReading(labelPath) == ESTALE && staleHandle.pause());
   Backoff staleName(kStaleNameRetries, milliseconds(2), milliseconds(250));
   // Where the listing cannot tell, the look-up above decides alone.
-  while (listingSaysOfLabel(labelPath, inodeByName(labelPath), facts) == ListingSays::Different) {
+  while (facts.listingIsServersWord &&
+         listingSaysOfLabel(labelPath, inodeByName(labelPath), facts) == ListingSays::Different) {
     if (!staleName.pause()) return NameCheck::StillStale;
     lookUpAtServer(labelPath, facts);
   }

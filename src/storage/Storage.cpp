@@ -6,9 +6,10 @@
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <sstream>
+#include <vector>
 
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
@@ -41,12 +42,13 @@ std::string readMountInfo() {
   sys::UniqueFd fd(sys::openRetry("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return "";
   std::string text;
-  char chunk[8192];
+  std::string chunk(65536, '\0');
   for (;;) {
-    ssize_t got = sys::readFull(fd.get(), chunk, sizeof chunk);
+    // procfs fills a read as far as it can: a short one is the end.
+    const ssize_t got = sys::readOnce(fd.get(), &chunk[0], chunk.size());
     if (got < 0) return "";
-    text.append(chunk, static_cast<size_t>(got));
-    if (static_cast<size_t>(got) < sizeof chunk || text.size() > kMountInfoLimit) return text;
+    text.append(chunk, 0, static_cast<size_t>(got));
+    if (static_cast<size_t>(got) < chunk.size() || text.size() > kMountInfoLimit) return text;
   }
 }
 
@@ -56,20 +58,28 @@ struct MountFields {
 };
 
 // The type and source fields of the mountinfo line for device `device` ("major:minor").
+// The fields of one mountinfo line, split at spaces (no stream: a stream's
+// locale costs a system call the first time).
+std::vector<std::string> fieldsOf(const std::string& line) {
+  std::vector<std::string> fields;
+  for (size_t start = 0; start < line.size();) {
+    const size_t end = std::min(line.find(' ', start), line.size());
+    if (end > start) fields.push_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
 MountFields fieldsOfDevice(const std::string& mountInfo, const std::string& device) {
-  std::istringstream lines(mountInfo);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, dev, field;
-    if (!(fields >> id >> parent >> dev) || dev != device) continue;
-    while (fields >> field && field != "-") {
-    }
-    MountFields mount;
-    if (fields >> mount.type) {
-      fields >> mount.source;
-      return mount;
-    }
+  for (size_t start = 0; start < mountInfo.size();) {
+    const size_t end = std::min(mountInfo.find('\n', start), mountInfo.size());
+    const std::vector<std::string> fields = fieldsOf(mountInfo.substr(start, end - start));
+    start = end + 1;
+    if (fields.size() < 3 || fields[2] != device) continue;
+    // Optional fields end at "-"; the type and the source follow.
+    const auto dash = std::find(fields.begin() + 3, fields.end(), "-");
+    if (fields.end() - dash < 3) continue;
+    return MountFields{dash[1], dash[2]};
   }
   return {};
 }

@@ -47,6 +47,10 @@ ssize_t readFull(int fd, void* buffer, size_t count) {
   return static_cast<ssize_t>(done);
 }
 
+ssize_t readOnce(int fd, void* buffer, size_t count) {
+  return retryEintr(calls().read, fd, buffer, count);
+}
+
 int writeFull(int fd, const void* buffer, size_t count) {
   const char* in = static_cast<const char*>(buffer);
   size_t done = 0;

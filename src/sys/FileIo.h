@@ -63,6 +63,11 @@ int openatRetry(int dirFd, const char* path, int flags, mode_t mode = 0);
 // (fewer than `count` only at the end), or -1.
 ssize_t readFull(int fd, void* buffer, size_t count);
 
+// One read (repeated only when interrupted): for a small file that one read
+// returns whole (a claim, a line of /proc), where the read that would only
+// find the end is a call saved. Returns the bytes read, or -1.
+ssize_t readOnce(int fd, void* buffer, size_t count);
+
 // Writes all `count` bytes. Returns 0, or -1; a write that makes no progress
 // reports ENOSPC.
 int writeFull(int fd, const void* buffer, size_t count);

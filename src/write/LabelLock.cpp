@@ -15,6 +15,7 @@
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
 #include "write/LockWaitReport.h"
+#include "write/WriterIdentity.h"
 
 namespace icl {
 namespace {
@@ -42,8 +43,8 @@ void closeInheritedLocks() {
 }
 
 void rememberHeldLock(int fd) {
-  static std::once_flag handlerInstalled;
-  std::call_once(handlerInstalled, [] { pthread_atfork(nullptr, nullptr, closeInheritedLocks); });
+  static std::atomic<int> handlerInstalled{0};
+  runOnce(handlerInstalled, [] { pthread_atfork(nullptr, nullptr, closeInheritedLocks); });
   for (std::atomic<int>& slot : gHeldLocks) {
     int free = 0;
     if (slot.compare_exchange_strong(free, fd + 1)) return;
@@ -137,7 +138,7 @@ LockResult LabelLock::take(const std::string& lockPath, Clock::time_point deadli
   const int modeErr = created ? giveDirectoryPermissions(fd, st, dir) : 0;
   LockResult result = lockOpenFile(deadline, err);
   if (result == LockResult::Held) {
-    owner_ = getpid();
+    owner_ = thisProcess();
     rememberHeldLock(fd_.get());
   }
   if (result != LockResult::Held) {
@@ -186,21 +187,8 @@ LockResult LabelLock::lockOpenFile(Clock::time_point deadline, int& err) {
   }
 }
 
-bool LabelLock::stillHeld(int& err) {
-  err = 0;
-  if (!fd_.valid()) {
-    err = EBADF;
-    return false;
-  }
-  if (requestLock() != 0) {
-    err = errno;
-    return false;
-  }
-  return true;
-}
-
 void LabelLock::release() {
-  if (fd_.valid() && owner_ != 0 && owner_ != getpid()) {
+  if (fd_.valid() && owner_ != 0 && owner_ != thisProcess()) {
     // A forked child: the fork handler closed this descriptor already.
     fd_.release();
   }

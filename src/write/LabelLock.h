@@ -74,12 +74,6 @@ class LabelLock {
   LockResult state() const { return state_; }
   bool directoryWasMissing() const { return state_ == LockResult::NoDirectory; }
 
-  // Asks again, without waiting, for the lock on the same descriptor (on a
-  // network file system the request reaches the server, which refuses it
-  // when another host holds the lock now). False with `err` (EAGAIN: another
-  // writer has the lock) when it is lost. One fcntl.
-  bool stillHeld(int& err);
-
  private:
   LockResult take(const std::string& lockPath, Clock::time_point deadline, int& err);
   LockResult lockOpenFile(Clock::time_point deadline, int& err);

@@ -35,7 +35,6 @@ RenameVerdict checkStillOurs(WriterTurn& turn, const std::string& labelPath,
                              const struct stat* loaded, const StorageFacts& facts) {
   if (!turn.stillOurs()) return RenameVerdict::LockLost;
   const bool shared = facts.kind == StorageKind::Shared;
-  if (shared) lookUpAtServer(labelPath, facts);  // not this host's cached attributes
   if (!nameHoldsLoadedLabel(labelPath, loaded, shared)) return RenameVerdict::TargetChanged;
   // A listing that cannot tell leaves the decision to the checks above.
   const ino64_t inode = loaded != nullptr ? static_cast<ino64_t>(loaded->st_ino) : 0;

@@ -10,18 +10,19 @@
 // mounts never pass locks on, and a claim can be taken over from a writer
 // paused for longer than a claim may stand. A writer that renamed then would
 // undo the change of whoever wrote in between. So it asks its turn
-// (WriterTurn::stillOurs), then looks the label up at the server (shared
-// storage: ServerLookup.h) and by name: the same file and size as a look by
-// name saw when it was loaded, and on a local file system the same
-// modification time; where a listing is the server's word (MooseFS), also
-// the inode the listing gives.
+// (WriterTurn::stillOurs: on shared storage the claim, read again, which
+// the server answers), then looks at the label by name: the same file and
+// size as a look by name saw when it was loaded, and on a local file system
+// the same modification time; where a listing is the server's word
+// (MooseFS), also the inode the listing gives.
 //
-// Which of these holds where: the turn everywhere (on sshfs by the claim's
-// tag alone); the look by name wherever a file keeps its inode number across
-// mounts, that is everywhere but sshfs, where the claim decides alone.
+// Which of these holds where: the turn everywhere (on shared storage by the
+// claim's tag, which no cache of names or inode numbers can fake); the look
+// by name wherever a file keeps its inode number across mounts, that is
+// everywhere but sshfs, where the claim decides alone.
 //
-// Cost: one stat on a local file system; on shared storage also a lock
-// request, a read of the claim and a look-up at the server.
+// Cost: one stat on a local file system; on shared storage also a read of
+// the claim.
 
 #include <sys/stat.h>
 

@@ -44,7 +44,7 @@ int readTag(const std::string& path, std::string& tag) {
       sys::openRetry(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) return errno;
   char text[kTagLimit];
-  const ssize_t got = sys::readFull(fd.get(), text, sizeof text);
+  const ssize_t got = sys::readOnce(fd.get(), text, sizeof text);
   if (got < 0) return errno;
   tag.assign(text, static_cast<size_t>(got));
   if (!tag.empty() && tag.back() == '\n') tag.pop_back();

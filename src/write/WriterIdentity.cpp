@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/random.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <thread>
 
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
@@ -35,7 +37,7 @@ std::string hexOf(const unsigned char* bytes, size_t count) {
 std::string readBootId() {
   sys::UniqueFd fd(sys::openRetry("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC));
   char text[64] = {};
-  if (!fd.valid() || sys::readFull(fd.get(), text, sizeof text - 1) < 0) return "";
+  if (!fd.valid() || sys::readOnce(fd.get(), text, sizeof text - 1) < 0) return "";
   std::string id;
   for (const char* c = text; *c != '\0' && *c != '\n'; ++c) {
     if (isxdigit(static_cast<unsigned char>(*c))) id.push_back(static_cast<char>(tolower(*c)));
@@ -72,9 +74,21 @@ const std::string& processSpaceId() {
   return id;
 }
 
+pid_t thisProcess() {
+  static std::atomic<pid_t> cached{0};
+  static std::atomic<int> forkHandler{0};
+  runOnce(forkHandler, [] { pthread_atfork(nullptr, nullptr, [] { cached.store(0); }); });
+  pid_t pid = cached.load();
+  if (pid == 0) {
+    pid = getpid();
+    cached.store(pid);
+  }
+  return pid;
+}
+
 std::string writerTag() {
   char pid[16];
-  snprintf(pid, sizeof pid, "-%010ld", static_cast<long>(getpid()));
+  snprintf(pid, sizeof pid, "-%010ld", static_cast<long>(thisProcess()));
   return processSpaceId() + pid;
 }
 

@@ -13,7 +13,9 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace icl {
 
@@ -22,6 +24,23 @@ namespace icl {
 // namespace's number, read once per process. Where the boot id cannot be
 // read, a random id drawn once per process, which no other process shares.
 const std::string& processSpaceId();
+
+// Runs `install` once per process, `state` (0 at first) saying how far that
+// went; every caller returns only once it has run. Unlike call_once, it
+// costs no system call.
+template <typename Install>
+void runOnce(std::atomic<int>& state, Install install) {
+  int expected = 0;
+  if (state.compare_exchange_strong(expected, 1)) {
+    install();
+    state.store(2);
+  }
+  while (state.load() != 2) std::this_thread::yield();
+}
+
+// This process's id, asked of the kernel once per process (a child forked
+// asks again).
+pid_t thisProcess();
 
 // "<process space id>-<pid>" for this process.
 std::string writerTag();

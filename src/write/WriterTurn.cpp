@@ -4,6 +4,7 @@
 
 #include "storage/ServerLookup.h"
 #include "write/WriteLines.h"
+#include "write/WriterIdentity.h"
 
 namespace icl {
 
@@ -45,7 +46,7 @@ int WriterTurn::takeClaim(EvDebug& log, const char* function, const LabelDirecto
                           TICLError& error) {
   int err = 0;
   const ClaimResult claimed = claim_.take(dir.claim(), deadline_, seen_, err);
-  owner_ = getpid();
+  owner_ = thisProcess();
   if (seen_.tookOver) logClaimTakenOver(log, function, dir.claim(), seen_);
   if (claimed == ClaimResult::Held || claimed == ClaimResult::Unclaimed) return 0;
   return failToClaim(log, function, dir.claim(), claimed, err, seen_, lock_.held(), error);
@@ -53,22 +54,21 @@ int WriterTurn::takeClaim(EvDebug& log, const char* function, const LabelDirecto
 
 bool WriterTurn::stillOurs() {
   int err = 0;
-  if (shared_ && lock_.held() && !lock_.stillHeld(err)) return false;
+  // The claim answers for the lock too: a lock lost in a partition leaves
+  // the claim to be taken over, which its tag shows.
   return claim_.stillOurs(err);
 }
 
 bool WriterTurn::end() {
-  int err = 0;
-  const bool lockKept = !shared_ || !lock_.held() || lock_.stillHeld(err);
-  if (claim_.held() && owner_ != getpid()) claim_.abandon();
+  if (claim_.held() && owner_ != thisProcess()) claim_.abandon();
   // The claim goes first: whoever gets the lock next finds it free.
   const bool claimKept = claim_.release();
   lock_.release();
-  return lockKept && claimKept;
+  return claimKept;
 }
 
 void WriterTurn::release() {
-  if (claim_.held() && owner_ != getpid()) claim_.abandon();
+  if (claim_.held() && owner_ != thisProcess()) claim_.abandon();
   claim_.release();
   lock_.release();
 }

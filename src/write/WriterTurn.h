@@ -22,9 +22,9 @@
 //    replace nothing there, and a change that changes nothing succeeds.
 //
 // Before it replaces the label, a writer asks again (stillOurs) whether the
-// turn is still its own: on shared storage the lock is requested again on
-// its descriptor, which reaches the server; the claim is read again. After
-// the rename, end() asks the same once more as it releases both: a writer
+// turn is still its own: the claim is read again (a lock a partition took
+// away leaves the claim to be taken over, which its tag then shows). After
+// the rename, end() reads the claim once more as it releases it: a writer
 // that was overtaken in between learns so, and says so.
 
 #include <sys/types.h>
@@ -62,11 +62,12 @@ class WriterTurn {
   // left a temporary file.
   bool tookOverClaim() const { return seen_.tookOver; }
 
-  // Just before a rename: whether the lock (asked again on shared storage)
-  // and the claim (read again) are still this writer's.
+  // Just before a rename: whether the claim (read again) is still this
+  // writer's; true where none was taken.
   bool stillOurs();
-  // Releases the claim and the lock; true when both were this writer's to
-  // the end (asked as stillOurs asks).
+  // Releases the claim and the lock; true when the claim was this writer's
+  // to the end (read again; where no claim is taken, the lock cannot have
+  // been lost without the claim's help, and true).
   bool end();
 
  private:
