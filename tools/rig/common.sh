@@ -58,7 +58,8 @@ wait_for() {
 
 # need_packages REASON CMD=PACKAGE...: installs with apt-get the packages whose
 # command is missing, or skips. Installing starts no service: none of the
-# packages used here start a daemon when first installed.
+# packages used here start a daemon when first installed, but openssh-server,
+# which sshfs.sh installs only where the local policy denies that.
 need_packages() {
   local reason=$1 pair missing=()
   shift
