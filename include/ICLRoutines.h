@@ -354,8 +354,9 @@ class ICL_API ICLController : public EvEvent {
   //    not be examined (stat);
   //  - ICL_ERROR_FILE_WRITE: a missing directory could not be created
   //    (mkdir); the scratch file could not be created, written, closed, read
-  //    back, reopened or removed; the label could not be opened for update;
-  //  - ICL_ERROR_FILE_INVALID: the label is larger than a reader accepts;
+  //    back, reopened or removed; the label could not be opened for update,
+  //    or is larger than a reader accepts (the Debug line "fopen failed to
+  //    open the existing ICL file for writing. ICL file: [%s] " first);
   //  - ICL_ERROR_LOCK_NOT_SUPPORTED, ICL_ERROR_FILE_LOCK, ICL_ERROR_CHOWN,
   //    ICL_ERROR_CHMOD: the lock, owner or mode was refused.
   // What it leaves on disk: see the opening of this header.
