@@ -267,11 +267,15 @@ class ICL_API ICLController : public EvEvent {
   void Init(const char* hostName);
 
   // Tells whether iclLocation names an existing directory (following links).
-  // -1 only for an empty location (ICL_ERROR_EMPTY_PATH); a missing or
-  // unreachable directory is 0 with `exists` false and sets no error.
+  // 0 with `exists` false, setting no error, when it is missing (ENOENT,
+  // ENOTDIR) or no directory. -1 for an empty location
+  // (ICL_ERROR_EMPTY_PATH), or one that cannot be examined: stat fails with
+  // EACCES, EIO, ESTALE, ... (ICL_ERROR_FILE_READ, and an Error line "Could
+  // not examine the index cache directory [...]: stat() failed: [reason]").
   int DoesPathExist(bool& exists);
-  // Forms the label's path from iclLocation. -1 with ICL_ERROR_EMPTY_PATH or
-  // ICL_ERROR_PATH_NOT_FOUND when the directory is not there.
+  // Forms the label's path from iclLocation. -1 when DoesPathExist fails
+  // (its error code), or with ICL_ERROR_PATH_NOT_FOUND when the directory
+  // is not there.
   int ConstructICLPath();
 
   int SetICLData(ICLData data);   // always 0
