@@ -144,7 +144,9 @@ TEST(ToolUsage, CompletionOffersTheCommandsAndTheOptionsEachTakes) {
       {"icl --json s", "show\n"},
       {"icl du /tmp -", "--detail --json --verbose -v --quiet -q --host --help -h --version\n"},
       {"icl help t", "test-dir\n"},
-      {"icl check /tmp --pool 3 --host h --w", "--wait\n"}};
+      {"icl check /tmp --pool 3 --host h --w", "--wait\n"},
+      {"icl test-dir /tmp --h", "--host --help\n"},  // one branch for show and test-dir
+      {"icl help --j", "--json\n"}};
   for (const auto& c : completions) EXPECT_EQ(complete(c.first), c.second) << c.first;
 }
 
@@ -307,6 +309,7 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "", onTerminal},
           {"du @/du", 0, "=@/du: 2052 KB\n", "", "ICL_PROGRESS_DELAY_MS=0 %s"},
           {"version", 0, "\nlibrary libicl.so.1, version ", ""},
+          {"help", 0, "\nFiles, beside the label in DIR:\n  icl_label.txt\n", ""},
           {"--version --json", 0, "\"library\":{\"soname\":\"libicl.so.1\",", ""},
       },
       dir.path());
