@@ -47,7 +47,7 @@ class Report {
   // the tool found it without the library saying so. The summary says what
   // the error means, unless the command says it in `meaning`: a directory
   // that could not be examined is said to be that, with the library's
-  // reason, whatever the code.
+  // reason, whatever the command.
   void fail(ICLController& controller);
   void fail(ICLController& controller, TICLError error, const std::string& meaning = "");
   // Marks the run failed because its result leaves out what could not be
