@@ -262,14 +262,15 @@ class ICL_API ICLController : public EvEvent {
   void Init(const char* hostName);
 
   // Tells whether iclLocation names an existing directory (following links).
-  // A missing location, or a file that is not a directory, is 0 with `exists`
-  // false and sets no error. -1 with ICL_ERROR_EMPTY_PATH for an empty
-  // location, and with ICL_ERROR_FILE_READ and an Error line when the
-  // location cannot be examined (stat fails with EACCES, EIO, ESTALE, ...):
-  // whether it exists is then unknown.
+  // 0 with `exists` false, setting no error, when it is missing (ENOENT,
+  // ENOTDIR) or no directory. -1 for an empty location
+  // (ICL_ERROR_EMPTY_PATH), or one that cannot be examined: stat fails with
+  // EACCES, EIO, ESTALE, ... (ICL_ERROR_FILE_READ, and an Error line "Could
+  // not examine the index cache directory [...]: stat() failed: [reason]").
   int DoesPathExist(bool& exists);
-  // Forms the label's path from iclLocation. -1 with ICL_ERROR_EMPTY_PATH or
-  // ICL_ERROR_PATH_NOT_FOUND when the directory is not there.
+  // Forms the label's path from iclLocation. -1 when DoesPathExist fails
+  // (its error code), or with ICL_ERROR_PATH_NOT_FOUND when the directory
+  // is not there.
   int ConstructICLPath();
 
   int SetICLData(ICLData data);   // always 0
@@ -352,8 +353,9 @@ class ICL_API ICLController : public EvEvent {
   //    not be examined (stat);
   //  - ICL_ERROR_FILE_WRITE: a missing directory could not be created
   //    (mkdir); the scratch file could not be created, written, closed, read
-  //    back, reopened or removed; the label could not be opened for update;
-  //  - ICL_ERROR_FILE_INVALID: the label is larger than a reader accepts;
+  //    back, reopened or removed; the label could not be opened for update,
+  //    or is larger than a reader accepts (the Debug line "fopen failed to
+  //    open the existing ICL file for writing. ICL file: [%s] " first);
   //  - ICL_ERROR_LOCK_NOT_SUPPORTED, ICL_ERROR_FILE_LOCK, ICL_ERROR_CHOWN,
   //    ICL_ERROR_CHMOD: the lock, owner or mode was refused.
   // What it leaves on disk: see the opening of this header.

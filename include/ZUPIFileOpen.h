@@ -25,7 +25,9 @@
 // "File length exceeded the maximum file size supported by API." and "Could
 // not allocate enough memory to open the file [%s] in memory.". A failed
 // system call adds an Error line "Could not load the file [path]: <call>
-// failed: [<strerror>]".
+// failed: [<strerror>]"; a file not read whole in three loads (its reads end
+// short of its size, as a sysfs attribute's do, or it kept changing) adds
+// one that says which, after "Failed to read the entire file [%s].".
 
 #include <stdint.h>
 

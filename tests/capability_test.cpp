@@ -173,8 +173,10 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
        "file."},
       {dir.file("fits"), SysOp::Ftruncate, 0, 0, "0 0"},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
-       "-1 7 | <E>Index cache label [<d>/big/icl_label.txt] is larger than the [65000] bytes a "
-       "label may hold ([65001] bytes), so it can be neither read nor updated."},
+       "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: "
+       "[<d>/big/icl_label.txt]  | <E>Index cache label [<d>/big/icl_label.txt] is larger than "
+       "the [65000] bytes a label may hold ([65001] bytes), so it can be neither read nor "
+       "updated."},
   };
   for (const auto& c : cases) {
     FaultInjector faults;

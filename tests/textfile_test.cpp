@@ -9,36 +9,51 @@ namespace icl::test {
 namespace {
 
 // Another writer rewrites the file in place, longer, right after the
-// reader's first fstat (which examines what it opened), or after each.
-std::string gGrowing;
-bool gGrowsEachTime = false;
-int fstatThenGrow(int fd, struct stat* st) {
+// reader's first fstat (which examines what it opened), or after each; or
+// the file says a size its reads never reach, as a sysfs attribute does.
+enum class Change { GrowsOnce, GrowsEachTime, SaysMore };
+std::string gChanging;
+Change gChange = Change::GrowsOnce;
+int fstatThenChange(int fd, struct stat* st) {
   const int result = sys::realCalls().fstat(fd, st);
-  if (!gGrowing.empty()) {
-    writeFile(gGrowing, readFile(gGrowing) + "9");
-    if (!gGrowsEachTime) gGrowing.clear();
+  if (gChange == Change::SaysMore) st->st_size = 4096;
+  if (!gChanging.empty() && gChange != Change::SaysMore) {
+    writeFile(gChanging, readFile(gChanging) + "9");
+    if (gChange == Change::GrowsOnce) gChanging.clear();
   }
   return result;
 }
 
-TEST(TextFile, AFileThatGrowsWhileItIsReadIsReadWholeOrNotAtAll) {
+TEST(TextFile, AFileThatChangesWhileItIsReadIsReadWholeOrNotAtAll) {
   TempDir dir;
   const std::string path = dir.file("label");
-  for (bool eachTime : {false, true}) {
+  const std::string load = "E ZUPITextFileOpen::reloadFile: ",
+                    notWhole = load + "Failed to read the entire file [" + path + "].";
+  const struct {
+    Change change;
+    std::string report;  // the line read, or the code; the Error lines
+  } rows[] = {
+      {Change::GrowsOnce, "USED_BY_ACCESSPATHID: 3999999"},
+      {Change::GrowsEachTime, "3 | " + notWhole + " | " + load + "Could not load the file [" +
+                                  path + "]: it changed while it was read, [3] times in a row."},
+      {Change::SaysMore, "3 | " + notWhole + " | " + load + "Could not load the file [" + path +
+                             "]: its size is [4096] bytes, but [28] were read, [3] times in a "
+                             "row."},
+  };
+  for (const auto& row : rows) {
     writeFile(path, "USED_BY_ACCESSPATHID: 399999");
     LogCapture log;
     FaultInjector faults;
-    sys::calls().fstat = fstatThenGrow;
-    gGrowing = path;
-    gGrowsEachTime = eachTime;
+    sys::calls().fstat = fstatThenChange;
+    gChanging = path;
+    gChange = row.change;
     ZUPITextFileOpen reader(path.c_str(), nullptr, true);
-    gGrowing.clear();
-    EXPECT_EQ(reader.isFileOpen() ? std::string(reader.readln())
-                                  : std::to_string(reader.getFileIOError()),
-              eachTime ? "3" : "USED_BY_ACCESSPATHID: 3999999");
-    const Lines gaveUp = {"E ZUPITextFileOpen::reloadFile: Could not load the file [" + path +
-                          "]: it changed while it was read, [3] times in a row."};
-    EXPECT_EQ(log.errors(), eachTime ? gaveUp : Lines{});
+    gChanging.clear();
+    gChange = Change::GrowsOnce;
+    std::string report = reader.isFileOpen() ? std::string(reader.readln())
+                                             : std::to_string(reader.getFileIOError());
+    for (const std::string& line : log.errors()) report += " | " + line;
+    EXPECT_EQ(report, row.report);
   }
 }
 

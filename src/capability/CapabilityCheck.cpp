@@ -230,17 +230,12 @@ TICLError proveScratchFileOperations(EvDebug& log, const std::string& directory)
   return proveFileCanBeRemoved(log, file, verdict);
 }
 
-// The label stands but cannot be opened for update: the old Debug line, then
-// why (`call` failed with `err`, or, without a call, it is no regular file).
-TICLError reportLabelNotUpdatable(EvDebug& log, const char* path, const char* call, int err) {
+// The label stands but cannot be opened for update: the old Debug line, which
+// hosts match, then why ("Index cache label [path] <why>").
+TICLError reportLabelNotUpdatable(EvDebug& log, const char* path, const std::string& why) {
   log.Debug(kFunction, "fopen failed to open the existing ICL file for writing. ICL file: [%s] ",
             path);
-  if (call == nullptr) {
-    log.Error(kFunction, "Index cache label [%s] is not a regular file.", path);
-  } else {
-    log.Error(kFunction, "Index cache label [%s] could not be opened for update: %s failed: [%s]",
-              path, call, strerror(err));
-  }
+  log.Error(kFunction, "Index cache label [%s] %s", path, why.c_str());
   return ICL_ERROR_FILE_WRITE;
 }
 
@@ -257,18 +252,25 @@ TICLError proveLabelCanBeUpdated(EvDebug& log, const std::string& label) {
               strerror(err));
     return ICL_ERROR_FILE_READ;
   }
-  if (!S_ISREG(st.st_mode)) return reportLabelNotUpdatable(log, path, nullptr, 0);
+  if (!S_ISREG(st.st_mode)) return reportLabelNotUpdatable(log, path, "is not a regular file.");
   if (st.st_size > icl::kReaderSizeLimit) {
-    log.Error(kFunction,
-              "Index cache label [%s] is larger than the [%d] bytes a label may hold ([%lld] "
-              "bytes), so it can be neither read nor updated.",
-              path, icl::kReaderSizeLimit, static_cast<long long>(st.st_size));
-    return ICL_ERROR_FILE_INVALID;
+    // A reader refuses it (and the old check's reader did): it cannot be
+    // loaded for update.
+    return reportLabelNotUpdatable(log, path,
+                                   "is larger than the [" + std::to_string(icl::kReaderSizeLimit) +
+                                       "] bytes a label may hold ([" +
+                                       std::to_string(static_cast<long long>(st.st_size)) +
+                                       "] bytes), so it can be neither read nor updated.");
   }
   // O_NONBLOCK: should a FIFO have been swapped in since the stat, the open
   // must not wait for a writer.
   icl::sys::UniqueFd fd(icl::sys::openRetry(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) return reportLabelNotUpdatable(log, path, "open()", errno);
+  if (!fd.valid()) {
+    const int err = errno;
+    return reportLabelNotUpdatable(
+        log, path,
+        std::string("could not be opened for update: open() failed: [") + strerror(err) + "]");
+  }
   return kProved;  // closes unchecked: nothing was written through it
 }
 

@@ -117,6 +117,7 @@ class FileLoad {
   bool confirmUnchanged() {
     struct stat after;
     if (icl::sys::calls().fstat(fd.get(), &after) != 0) return failedCall("fstat()");
+    sizeSaid = static_cast<long long>(after.st_size);
     changed =
         static_cast<size_t>(after.st_size) != size || !sameTime(after.st_mtim, opened.st_mtim);
     if (!changed) return true;
@@ -124,10 +125,22 @@ class FileLoad {
     return false;
   }
 
+  // The last load of a file that was never read whole: the line hosts know
+  // first, then what was seen: a size that reads never reach (a sysfs or
+  // procfs attribute says 4096 bytes and gives a few), or a file that kept
+  // changing.
   void reportChanging() {
-    log_.Error(kLoadFunction,
-               "Could not load the file [%s]: it changed while it was read, [%d] times in a row.",
-               path_, kLoadsOfAChangingFile);
+    log_.Error(kLoadFunction, "Failed to read the entire file [%s].", path_);
+    if (static_cast<long long>(size) != sizeSaid) {
+      log_.Error(kLoadFunction,
+                 "Could not load the file [%s]: its size is [%lld] bytes, but [%zu] were read, "
+                 "[%d] times in a row.",
+                 path_, sizeSaid, size, kLoadsOfAChangingFile);
+    } else {
+      log_.Error(kLoadFunction,
+                 "Could not load the file [%s]: it changed while it was read, [%d] times in a row.",
+                 path_, kLoadsOfAChangingFile);
+    }
     failWith(ZUPI_FILE_UNREADABLE);
   }
 
@@ -145,6 +158,7 @@ class FileLoad {
   struct stat opened = {};
   struct stat named = {};  // by name, before the open
   size_t size = 0;
+  long long sizeSaid = 0;  // by the fstat after the read
 
  private:
   bool failWith(TZUPIFileIOError failure) {

@@ -38,11 +38,11 @@ int runCommand(const Invocation& inv) {
   const icl::tool::CommandSpec* spec = icl::tool::findCommand(inv.command);
   const bool takesDir = spec != nullptr && spec->operand == icl::tool::Operand::Dir;
   Report report(inv.command, takesDir ? std::optional<std::string>(inv.dir) : std::nullopt,
-                inv.json, inv.quiet);
+                inv.json, inv.quiet, log);
   for (const Runner& r : kRunners) {
     if (inv.command == r.command) r.run(inv, report, log);
   }
-  return report.print(log);
+  return report.print();
 }
 
 // The build makes the manual page and the bash completion with

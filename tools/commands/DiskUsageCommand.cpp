@@ -93,8 +93,9 @@ long long measureEach(const std::string& dir, const std::vector<std::string>& pr
   return total;
 }
 
+// No directory to measure, as DoesPathExist just found: its error (an empty
+// or too long path, a directory that cannot be examined), or none there.
 void failAsMissing(ICLController& controller, Report& report) {
-  controller.ConstructICLPath();  // names the reason: an empty path, or no directory
   const TICLError error = controller.GetICLError();
   report.fail(controller, error != ICL_ERROR_NONE ? error : ICL_ERROR_PATH_NOT_FOUND);
 }
@@ -122,7 +123,8 @@ void runDiskUsage(const Invocation& inv, Report& report, LogLines& log) {
   WalkGapList gaps;
   if (!inv.detail) {
     total = getIndexCacheDiskUsageKB(inv.dir.c_str());
-    if (total < 0) {  // gone since the check
+    if (total < 0) {  // gone since the check: asked once more, for why
+      controller.DoesPathExist(exists);
       failAsMissing(controller, report);
       return;
     }

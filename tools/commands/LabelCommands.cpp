@@ -50,11 +50,15 @@ std::string changeText(const LabelSnapshot& before, const LabelSnapshot& after,
                 beforeKnown ? "after" : "before", (beforeKnown ? after : before).why.c_str());
 }
 
+// What a command did, told by whether the label's bytes changed: nothing
+// when it cannot be told (the label could not be read before or after).
+using DoneText = std::function<std::string(std::optional<bool> changed)>;
+
 // Runs `operation` and says whether the label's bytes changed: observed,
 // not inferred, so a rewrite that leaves the label as it was (or a change
 // by another host at the same moment) reads as what it is.
 void runLabelCommand(const Invocation& inv, const std::string& host, Report& report,
-                     const std::function<int(ICLController&)>& operation, const std::string& done) {
+                     const std::function<int(ICLController&)>& operation, const DoneText& done) {
   ICLController controller(host.c_str(), inv.dir.c_str());
   controller.SetICLData(ICLData{*inv.pool, *inv.cache, inv.marker.value_or(0), *inv.path});
   if (inv.description) controller.SetDescription(inv.description->c_str());
@@ -82,7 +86,7 @@ void runLabelCommand(const Invocation& inv, const std::string& host, Report& rep
     values.addNull("changed");
   }
   if (result == 0) {
-    report.say(inv.dir + ": " + done + changeText(before, after, changed));
+    report.say(inv.dir + ": " + done(changed) + changeText(before, after, changed));
     return;
   }
   report.fail(controller);
@@ -92,13 +96,18 @@ void runLabelCommand(const Invocation& inv, const std::string& host, Report& rep
   }
 }
 
+// The same words whatever the label's bytes did.
+DoneText always(const std::string& text) {
+  return [text](std::optional<bool>) { return text; };
+}
+
 }  // namespace
 
 void runCheck(const Invocation& inv, Report& report, LogLines&) {
   runLabelCommand(
       inv, hostNameFor(inv), report, [](ICLController& c) { return c.CheckICL(); },
-      format("the label matches %s and lists access path %d", identityText(inv).c_str(),
-             *inv.path));
+      always(format("the label matches %s and lists access path %d", identityText(inv).c_str(),
+                    *inv.path)));
 }
 
 void runUpdate(const Invocation& inv, Report& report, LogLines&) {
@@ -106,22 +115,29 @@ void runUpdate(const Invocation& inv, Report& report, LogLines&) {
   const bool allowNew = inv.allowNew;
   runLabelCommand(
       inv, host, report, [allowNew](ICLController& c) { return c.UpdateICL(allowNew); },
-      format("the label lists access path %d for host %s (%s)", *inv.path, host.c_str(),
-             identityText(inv).c_str()));
+      always(format("the label lists access path %d for host %s (%s)", *inv.path, host.c_str(),
+                    identityText(inv).c_str())));
 }
 
+// Removing a listed line changes the label's bytes; a remove that leaves
+// them as they were found the access path not listed.
 void runRemove(const Invocation& inv, Report& report, LogLines&) {
+  const int32_t path = *inv.path;
+  const std::string identity = identityText(inv);
   runLabelCommand(
       inv, hostNameFor(inv), report, [](ICLController& c) { return c.RemoveAccessPathIDfromICL(); },
-      format("access path %d is no longer listed (%s)", *inv.path, identityText(inv).c_str()));
+      [path, identity](std::optional<bool> changed) {
+        const char* how = !changed ? "is not" : *changed ? "is no longer" : "was not";
+        return format("access path %d %s listed (%s)", path, how, identity.c_str());
+      });
 }
 
 void runNew(const Invocation& inv, Report& report, LogLines&) {
   const std::string host = hostNameFor(inv);
   runLabelCommand(
       inv, host, report, [](ICLController& c) { return c.WriteNewICL(); },
-      format("new label written: %s, access path %d for host %s", identityText(inv).c_str(),
-             *inv.path, host.c_str()));
+      always(format("new label written: %s, access path %d for host %s", identityText(inv).c_str(),
+                    *inv.path, host.c_str())));
 }
 
 }  // namespace tool

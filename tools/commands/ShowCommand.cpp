@@ -25,6 +25,17 @@ void addAccessPath(const char* idText, int plain, int32_t id, const char* host, 
   static_cast<std::vector<AccessPath>*>(paths)->push_back(AccessPath{idText, plain != 0, id, host});
 }
 
+// `text` as one shell word: as it is when nothing in it is special to sh.
+std::string shellWord(const std::string& text) {
+  const bool plain = !text.empty() && text.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789_-+=.,:/@%") == std::string::npos;
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace
 
 void runShow(const Invocation& inv, Report& report, LogLines&) {
@@ -33,6 +44,12 @@ void runShow(const Invocation& inv, Report& report, LogLines&) {
   const int read = ICLToolReadAccessPaths(controller, inv.dir.c_str(), &addAccessPath, &paths);
   if (read < 0) {
     report.fail(controller);
+    if (controller.GetICLError() == ICL_ERROR_FILE_NOT_FOUND) {
+      const std::string dir = shellWord(inv.dir);
+      report.hint("to write one: icl new " + dir + " --pool ID --cache ID --path ID --marker N");
+      report.hint("          or: icl update " + dir +
+                  " --pool ID --cache ID --path ID --allow-new --marker N");
+    }
     return;
   }
   if (read > 0) {

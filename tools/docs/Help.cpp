@@ -69,6 +69,11 @@ void printToolHelp() {
   for (const Section& s : tool.closing) {
     put("\n" + std::string(s.title) + ":\n" + indented(s.text, 2) + "\n");
   }
+  put("\nFiles, beside the label in DIR:\n");
+  for (const FileHelp& f : tool.files) {
+    put("  " + std::string(f.name) + "\n" + indented(f.text, 6) + "\n");
+  }
+  put("\nSee also:\n" + indented(tool.seeAlso, 2) + "\n");
 }
 
 }  // namespace

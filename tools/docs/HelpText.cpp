@@ -66,6 +66,40 @@ const ToolHelp& toolHelp() {
            "ICL_PROGRESS_DELAY_MS: how long a walk of du runs before its progress line\n"
            "shows on a terminal, in milliseconds (default 1000)."},
       },
+      {
+          {"icl_label.txt",
+           "The label. Writers replace it whole, renaming a new file over it; edit\n"
+           "or remove it only while no writer runs (removing it drops every access\n"
+           "path)."},
+          {"icl_label.lock",
+           "Writers lock it (fcntl record locks) while they change the label; it\n"
+           "stays empty. Never remove it: a writer holding the old file and one\n"
+           "locking a new one would not exclude each other."},
+          {"icl_label.claim",
+           "Stands while a writer changes the label (where locks do not reach every\n"
+           "host, writers take turns through it); its tag line names the writer that\n"
+           "holds it. Writers remove it when done, and take over one whose writer is\n"
+           "gone. Remove it by hand only after making sure that the process of the\n"
+           "writer its tag names is gone, on whichever host it ran."},
+          {"icl_label.txt.tmp-*",
+           "A writer's new label, before it is renamed over the label. One is left\n"
+           "only where a writer was killed or could not remove it; writers sweep\n"
+           "such files (at once when their writer ran on this host and is gone,\n"
+           "otherwise once unmodified for 15 minutes). Remove one by hand when no\n"
+           "writer runs, or once it is older than 15 minutes. icl_label.txt.tmp is\n"
+           "an older version's."},
+          {"test_rdwrite.txt.NODE.PID.N",
+           "The scratch file of a capability test (icl test-dir) run by process PID\n"
+           "on the host whose node name is NODE; the test removes it. One is left\n"
+           "only where a test was killed or could not remove it, and no test removes\n"
+           "another's: remove it once that process is gone. test_rdwrite.txt,\n"
+           "without the suffix, is an older version's: remove it when no test of an\n"
+           "older version runs."},
+      },
+      "fcntl(2) for the writers' lock. The library's contract, every answer and\n"
+      "error code: /usr/include/icl/ICLRoutines.h (package libicl-dev), or\n"
+      "include/ICLRoutines.h in icl's sources; the --json output: tools/SCHEMA.md\n"
+      "there.",
   };
   return help;
 }

@@ -36,6 +36,12 @@ struct Section {
   const char* text;
 };
 
+// A file the library keeps in an index cache directory.
+struct FileHelp {
+  const char* name;  // in DIR; '*' and upper-case words stand for any text
+  const char* text;  // what it is for, and when an operator may remove it
+};
+
 struct ToolHelp {
   const char* name;  // "icl"
   const char* purpose;
@@ -44,6 +50,8 @@ struct ToolHelp {
   std::vector<OptionHelp> globalOptions;
   const char* values;            // how option values are written
   std::vector<Section> closing;  // exit status, output, environment
+  std::vector<FileHelp> files;   // beside the label
+  const char* seeAlso;
 };
 
 const ToolHelp& toolHelp();

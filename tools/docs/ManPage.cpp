@@ -87,6 +87,11 @@ void printManPage() {
   putOptions(tool.globalOptions);
   put(".PP\n" + paragraphs(tool.values));
   for (const Section& s : tool.closing) put(".SH " + upper(s.title) + "\n" + paragraphs(s.text));
+  put(".SH FILES\nBeside the label, in \\fIDIR\\fR:\n");
+  for (const FileHelp& f : tool.files) {
+    put(".TP\n\\fIDIR\\fR/\\fB" + roff(f.name) + "\\fR\n" + roff(f.text) + "\n");
+  }
+  put(".SH SEE ALSO\n" + paragraphs(tool.seeAlso));
 }
 
 }  // namespace tool

@@ -3,7 +3,8 @@
 
 // Routes the library's log lines for the lifetime of one run: with -v every
 // Debug and Error line goes to standard error as it comes; without it the
-// Error lines are kept, to be shown only if the operation fails.
+// Error lines are shown only if the operation fails. The Error lines are
+// kept either way, for JSON and for the summary of a failure.
 
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ class LogLines {
 
   bool verbose() const { return verbose_; }
   const std::vector<LogLine>& errors() const { return errors_; }
+  // The first Error line `function` wrote, or null.
+  const LogLine* firstError(const std::string& function) const;
   // While muted, lines are dropped: for a call made only for its side effect.
   void setMuted(bool muted) { muted_ = muted; }
 
@@ -38,6 +41,10 @@ class LogLines {
   bool muted_ = false;
   std::vector<LogLine> errors_;
 };
+
+// The reason a library line gives at its end, as in "...: stat() failed:
+// [Permission denied]": "Permission denied"; empty when it gives none.
+std::string loggedReason(const std::string& message);
 
 }  // namespace tool
 }  // namespace icl

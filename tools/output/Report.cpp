@@ -91,21 +91,27 @@ std::string errorJson(const std::string& name, std::optional<int> code,
   return error.addString("message", message).str();
 }
 
-Report::Report(const std::string& command, std::optional<std::string> dir, bool json, bool quiet)
-    : command_(command), dir_(std::move(dir)), json_(json), quiet_(quiet) {}
+Report::Report(const std::string& command, std::optional<std::string> dir, bool json, bool quiet,
+               const LogLines& log)
+    : command_(command), dir_(std::move(dir)), json_(json), quiet_(quiet), log_(log) {}
 
 void Report::fail(ICLController& controller) { fail(controller, controller.GetICLError()); }
 
-void Report::fail(ICLController& controller, TICLError error) {
+void Report::fail(ICLController& controller, TICLError error, const std::string& meaning) {
   const ErrorText* text = errorText(error);
   const std::string name = text != nullptr ? text->name : "unknown error";
   const std::string event =
       format("0x%08X", static_cast<unsigned>(controller.convertICLErrorToEvEventCode(error)));
-  std::string meaning = text != nullptr ? text->meaning : "";
-  if (error == ICL_ERROR_PATH_NOT_FOUND && dir_) meaning = whyNoDirectory(*dir_);
+  std::string said = !meaning.empty() ? meaning : text != nullptr ? text->meaning : "";
+  if (meaning.empty() && error == ICL_ERROR_PATH_NOT_FOUND && dir_) said = whyNoDirectory(*dir_);
+  const LogLine* unexamined = log_.firstError("ICLController::DoesPathExist");
+  if (error == ICL_ERROR_FILE_READ && unexamined != nullptr) {
+    const std::string reason = loggedReason(unexamined->message);
+    said = "the directory could not be examined" + (reason.empty() ? "" : ": " + reason);
+  }
   ok_ = false;
   failure_ = format("%s (%d), event code %s: %s", name.c_str(), static_cast<int>(error),
-                    event.c_str(), meaning.c_str());
+                    event.c_str(), said.c_str());
   error_ = errorJson(name, error, event, failure_);
 }
 
@@ -117,7 +123,7 @@ void Report::incomplete(const std::string& meaning, const std::vector<std::strin
   details_ = details;
 }
 
-int Report::print(const LogLines& log) const {
+int Report::print() const {
   if (json_) {
     JsonObject out;
     out.addInt("schema", kJsonSchema).addString("command", command_);
@@ -125,7 +131,7 @@ int Report::print(const LogLines& log) const {
     out.addBool("ok", ok_).addAll(values_);
     if (!ok_) {
       std::vector<std::string> messages;
-      for (const LogLine& line : log.errors()) {
+      for (const LogLine& line : log_.errors()) {
         messages.push_back(JsonObject()
                                .addString("function", line.function)
                                .addString("message", line.message)
@@ -149,12 +155,14 @@ int Report::print(const LogLines& log) const {
   }
   writeLine(Stream::Err, where + failure_);
   for (const std::string& line : partial_ ? details_ : lines_) writeLine(Stream::Err, "  " + line);
-  for (const LogLine& line : log.errors()) {
-    writeLine(Stream::Err, "  library: " + line.function + ": " + line.message);
+  if (!log_.verbose()) {  // with -v they were shown as they came
+    for (const LogLine& line : log_.errors()) {
+      writeLine(Stream::Err, "  library: " + line.function + ": " + line.message);
+    }
   }
-  if (!log.verbose() && !quiet_) {
-    writeLine(Stream::Err, "  (run again with -v for the library's full log)");
-  }
+  if (quiet_) return 1;
+  for (const std::string& line : hints_) writeLine(Stream::Err, "  " + line);
+  if (!log_.verbose()) writeLine(Stream::Err, "  (run again with -v for the library's full log)");
   return 1;
 }
 

@@ -28,21 +28,28 @@ std::string errorJson(const std::string& name, std::optional<int> code,
 
 class Report {
  public:
-  // `dir` is null for a command that takes none.
-  Report(const std::string& command, std::optional<std::string> dir, bool json, bool quiet);
+  // `dir` is null for a command that takes none; `log` holds the library's
+  // lines of the run, and must outlive the report.
+  Report(const std::string& command, std::optional<std::string> dir, bool json, bool quiet,
+         const LogLines& log);
 
   // A line of the text output.
   void say(const std::string& line) { lines_.push_back(line); }
   // A warning about a success, shown on standard error unless --quiet; JSON
   // carries the same fact in a value.
   void note(const std::string& line) { notes_.push_back(line); }
+  // What to do about a failure, shown after it unless --quiet; not in JSON.
+  void hint(const std::string& line) { hints_.push_back(line); }
   // The values of the JSON output, after "schema", "command", "dir" and "ok".
   JsonObject& values() { return values_; }
 
   // Marks the run failed with the controller's error, or with `error` where
-  // the tool found it without the library saying so.
+  // the tool found it without the library saying so. The summary says what
+  // the error means, unless the command says it in `meaning`: a directory
+  // that could not be examined is said to be that, with the library's
+  // reason, whatever the command.
   void fail(ICLController& controller);
-  void fail(ICLController& controller, TICLError error);
+  void fail(ICLController& controller, TICLError error, const std::string& meaning = "");
   // Marks the run failed because its result leaves out what could not be
   // read: the text lines still go to standard output, as the result for
   // what could, and the failure with `details` to standard error. In JSON
@@ -51,7 +58,7 @@ class Report {
   bool ok() const { return ok_; }
 
   // Prints the report; returns the exit status (0 or 1).
-  int print(const LogLines& log) const;
+  int print() const;
 
  private:
   std::string command_;
@@ -65,7 +72,9 @@ class Report {
   std::string error_;
   std::vector<std::string> lines_;
   std::vector<std::string> notes_;
+  std::vector<std::string> hints_;
   JsonObject values_;
+  const LogLines& log_;
 };
 
 // printf into a std::string.

@@ -144,7 +144,9 @@ TEST(ToolUsage, CompletionOffersTheCommandsAndTheOptionsEachTakes) {
       {"icl --json s", "show\n"},
       {"icl du /tmp -", "--detail --json --verbose -v --quiet -q --host --help -h --version\n"},
       {"icl help t", "test-dir\n"},
-      {"icl check /tmp --pool 3 --host h --w", "--wait\n"}};
+      {"icl check /tmp --pool 3 --host h --w", "--wait\n"},
+      {"icl test-dir /tmp --h", "--host --help\n"},  // one branch for show and test-dir
+      {"icl help --j", "--json\n"}};
   for (const auto& c : completions) EXPECT_EQ(complete(c.first), c.second) << c.first;
 }
 
@@ -211,6 +213,8 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
                "marker 1001\n"},
           {"check @/c --pool 3 --cache 7 --path 13", 0, "access path 13 (label unchanged)\n", ""},
           {"--json remove @/c --pool 3 --cache 7 --path 12", 0, "\"changed\":true}", ""},
+          {"remove @/c --pool 3 --cache 7 --path 12", 0,
+           "=@/c: access path 12 was not listed (pool 3, cache 7) (label unchanged)\n", ""},
           // Failures: the error's name, code, event code and meaning, and the library's lines.
           {"--json check @/empty --pool 3 --cache 7 --path 12", 1,
            "\"message\":\"ICL_ERROR_FILE_NOT_FOUND (5), event code 0x23000236: no label: the "
@@ -220,6 +224,13 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
           {"update @/empty --pool 3 --cache 7 --path 12", 1, "",
            "(11), event code 0x2300023A: there is no usable label and a new one was not allowed\n"
            "  library: ICLController::"},
+          {"show @/empty", 1, "",
+           "=icl show: @/empty: ICL_ERROR_FILE_NOT_FOUND (5), event code 0x23000236: no label: "
+           "the directory holds no icl_label.txt\n  library: ICLController::"
+           "InternalReadDataFromICL: ICL file is not opened. Error code: [5].\n  to write one: icl "
+           "new @/empty --pool ID --cache ID --path ID --marker N\n            or: icl update "
+           "@/empty --pool ID --cache ID --path ID --allow-new --marker N\n  (run again with -v "
+           "for the library's full log)\n"},
           {"show @/missing", 1, "",
            "=icl show: @/missing: " + notDir +
                "no such directory\n  (run again with -v for the library's full log)\n"},
@@ -236,8 +247,8 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            ""},
           {"new @/mib --pool 3 --cache 7 --path 12 --marker 5", 0, "(label changed)\n", ""},
           {"test-dir @/file", 1, "",
-           "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: a label or test file could not be "
-           "written\n"},
+           "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: creating a test file failed: Not a "
+           "directory\n  library: "},
           // Every line as the label holds it; no raw control byte, and JSON always UTF-8.
           {"--json show @/odd", 0,
            "={\"schema\":1,\"command\":\"show\",\"dir\":\"@/odd\",\"ok\":true,\"label\":"
@@ -298,6 +309,7 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "", onTerminal},
           {"du @/du", 0, "=@/du: 2052 KB\n", "", "ICL_PROGRESS_DELAY_MS=0 %s"},
           {"version", 0, "\nlibrary libicl.so.1, version ", ""},
+          {"help", 0, "\nFiles, beside the label in DIR:\n  icl_label.txt\n", ""},
           {"--version --json", 0, "\"library\":{\"soname\":\"libicl.so.1\",", ""},
       },
       dir.path());
@@ -309,7 +321,13 @@ TEST(ToolCommands, WhatTheUserCannotReadIsNeverPassedOffAsKnown) {
   TempDir dir;
   const std::string asUser =
       geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups %s" : "%s";
-  for (const char* sub : {"du", "du/ZU_Index", "du/ZU_Index/locked", "du/ZU_SIDB", "c"}) {
+  const ToolRun reach = runTool({"version"}, asUser);
+  if (reach.status != 0) {  // a build in a private directory, root's home say
+    GTEST_SKIP() << "user 65534 cannot run the built tool " ICL_TOOL_PATH ": "
+                 << reach.err.substr(0, reach.err.find('\n'));
+  }
+  for (const char* sub :
+       {"du", "du/ZU_Index", "du/ZU_Index/locked", "du/ZU_SIDB", "c", "priv", "priv/c"}) {
     makeDir(dir.file(sub));
   }
   writeFile(dir.file("du/ZU_Index/big"), std::string(2048, 'x'));  // 3 KB
@@ -318,12 +336,25 @@ TEST(ToolCommands, WhatTheUserCannotReadIsNeverPassedOffAsKnown) {
   const std::string made = "new @/c --pool 3 --cache 7 --path 12 --marker 5 --host a";
   runRows({{made, 0, "(label changed)\n", ""}}, dir.path());
   ASSERT_EQ(chmod(dir.path().c_str(), 0755) + chmod(dir.file("du/ZU_Index/locked").c_str(), 0) +
-                chmod(dir.file("c").c_str(), 0777) +
+                chmod(dir.file("priv").c_str(), 0) + chmod(dir.file("c").c_str(), 0777) +
                 chmod(dir.file("c/icl_label.lock").c_str(), 0666),
             0);
   const std::string lib = "  library: getDiskUsage: ", locked = "@/du/ZU_Index/locked";
+  const std::string unexamined =
+      ": @/priv/c: ICL_ERROR_FILE_READ (6), event code 0x23000235: the directory could not be "
+      "examined: Permission denied\n  library: ICLController::DoesPathExist: Could not examine "
+      "the index cache directory [@/priv/c]: stat() failed: [Permission denied]\n";
+  const std::string runAgain = "  (run again with -v for the library's full log)\n";
   runRows(
       {
+          // A directory that cannot be examined is said to be that, each library line once.
+          {"du @/priv/c", 1, "", "=icl du" + unexamined + runAgain, asUser},
+          {"test-dir @/priv/c", 1, "",
+           "=icl test-dir" + unexamined +
+               "  library: ICLController::canFilesBeCreatedInDirectory: Failed to determine if "
+               "path exists.\n" +
+               runAgain,
+           asUser},
           // A total that leaves something out: printed, said, and a failure.
           {"du @/du", 1, "=@/du: 4 KB\n",
            "=icl du: @/du: INCOMPLETE: 1 part of the index cache could not be read; the total "
