@@ -11,7 +11,7 @@
 #include "Testing.h"
 #include "ZUPlatformInfo.h"
 #include "ZuException.h"
-#include "idxcache/SizeWalk.h"
+#include "diskusage/SizeWalk.h"
 
 namespace icl::test {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_LISTINGBUFFER_H
-#define ICL_IDXCACHE_LISTINGBUFFER_H
+#ifndef ICL_DISKUSAGE_LISTINGBUFFER_H
+#define ICL_DISKUSAGE_LISTINGBUFFER_H
 
 // Directory listings for the size walk: getdents64 into one buffer, reused
 // by whichever directory the walk is in, so a deep walk holds one buffer
@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "idxcache/DirRecords.h"
+#include "diskusage/DirRecords.h"
 
 namespace icl {
 namespace idxcache {

@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_SHOWNNAME_H
-#define ICL_IDXCACHE_SHOWNNAME_H
+#ifndef ICL_DISKUSAGE_SHOWNNAME_H
+#define ICL_DISKUSAGE_SHOWNNAME_H
 
 // A path or name read from disk, as a log line shows it.
 //

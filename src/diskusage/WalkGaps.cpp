@@ -1,4 +1,4 @@
-#include "idxcache/WalkGaps.h"
+#include "diskusage/WalkGaps.h"
 
 #include "ICLToolSupport.h"
 #include "icl/CallbackSlot.h"

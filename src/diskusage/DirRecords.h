@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_DIRRECORDS_H
-#define ICL_IDXCACHE_DIRRECORDS_H
+#ifndef ICL_DISKUSAGE_DIRRECORDS_H
+#define ICL_DISKUSAGE_DIRRECORDS_H
 
 // Reading the records that getdents64 leaves in a buffer (struct
 // linux_dirent64, which glibc names struct dirent64). Fields are read at

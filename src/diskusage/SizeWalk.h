@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_SIZEWALK_H
-#define ICL_IDXCACHE_SIZEWALK_H
+#ifndef ICL_DISKUSAGE_SIZEWALK_H
+#define ICL_DISKUSAGE_SIZEWALK_H
 
 #include <stddef.h>
 

@@ -1,4 +1,4 @@
-#include "idxcache/DetailLogging.h"
+#include "diskusage/DetailLogging.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "idxcache/ListingBuffer.h"
+#include "diskusage/ListingBuffer.h"
 
 #include <errno.h>
 

@@ -1,4 +1,4 @@
-#include "idxcache/WalkMeter.h"
+#include "diskusage/WalkMeter.h"
 
 #include "icl/CallbackSlot.h"
 

@@ -1,4 +1,4 @@
-#include "idxcache/OpenAncestors.h"
+#include "diskusage/OpenAncestors.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "idxcache/DescriptorBudget.h"
+#include "diskusage/DescriptorBudget.h"
 #include "sys/SysCalls.h"
 
 namespace icl {

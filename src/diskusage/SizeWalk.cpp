@@ -1,4 +1,4 @@
-#include "idxcache/SizeWalk.h"
+#include "diskusage/SizeWalk.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,13 +9,13 @@
 
 #include "EvEvent.h"
 #include "ZuException.h"
-#include "idxcache/DirRecords.h"
-#include "idxcache/ListingBuffer.h"
-#include "idxcache/OpenAncestors.h"
-#include "idxcache/ShownName.h"
-#include "idxcache/WalkFrame.h"
-#include "idxcache/WalkGaps.h"
-#include "idxcache/WalkMeter.h"
+#include "diskusage/DirRecords.h"
+#include "diskusage/ListingBuffer.h"
+#include "diskusage/OpenAncestors.h"
+#include "diskusage/ShownName.h"
+#include "diskusage/WalkFrame.h"
+#include "diskusage/WalkGaps.h"
+#include "diskusage/WalkMeter.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
 

@@ -1,5 +1,5 @@
 #include "IdxCacheDirInfo.h"
-#include "idxcache/WellKnownDirs.h"
+#include "diskusage/WellKnownDirs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "idxcache/DescriptorBudget.h"
+#include "diskusage/DescriptorBudget.h"
 
 #include <sys/resource.h>
 

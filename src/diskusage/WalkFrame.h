@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_WALKFRAME_H
-#define ICL_IDXCACHE_WALKFRAME_H
+#ifndef ICL_DISKUSAGE_WALKFRAME_H
+#define ICL_DISKUSAGE_WALKFRAME_H
 
 // The state of the size walk: one Frame per directory on the path from the
 // walk's root to the directory it is in (the top), kept on the heap so no
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "idxcache/ListingBuffer.h"
+#include "diskusage/ListingBuffer.h"
 #include "sys/FileIo.h"
 
 namespace icl {

@@ -1,4 +1,4 @@
-#include "idxcache/ShownName.h"
+#include "diskusage/ShownName.h"
 
 namespace icl {
 namespace idxcache {

@@ -1,7 +1,7 @@
 #include "IdxCacheDirInfo.h"
-#include "idxcache/DescriptorBudget.h"
-#include "idxcache/DetailLogging.h"
-#include "idxcache/SizeWalk.h"
+#include "diskusage/DescriptorBudget.h"
+#include "diskusage/DetailLogging.h"
+#include "diskusage/SizeWalk.h"
 
 long long getDiskUsage(const char* path) {
   // Before any getIndexCacheDiskUsageKB the setting is unread (-1): no detail.

@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_DETAILLOGGING_H
-#define ICL_IDXCACHE_DETAILLOGGING_H
+#ifndef ICL_DISKUSAGE_DETAILLOGGING_H
+#define ICL_DISKUSAGE_DETAILLOGGING_H
 
 // The per-entry logging switch of the disk-usage walk: the setting
 // "nAddZukpLogForIcdSize" in section "~Keeper", read once per process.

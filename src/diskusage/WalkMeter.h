@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_WALKMETER_H
-#define ICL_IDXCACHE_WALKMETER_H
+#ifndef ICL_DISKUSAGE_WALKMETER_H
+#define ICL_DISKUSAGE_WALKMETER_H
 
 // Counts what one disk-usage walk has seen and reports it to the callback
 // of ICLToolSetWalkProgressCallback (ICLToolSupport.h): about every 100 ms,

@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_OPENANCESTORS_H
-#define ICL_IDXCACHE_OPENANCESTORS_H
+#ifndef ICL_DISKUSAGE_OPENANCESTORS_H
+#define ICL_DISKUSAGE_OPENANCESTORS_H
 
 // The directory descriptors the size walk holds, however deep the tree.
 //
@@ -15,8 +15,8 @@
 
 #include <stddef.h>
 
-#include "idxcache/ListingBuffer.h"
-#include "idxcache/WalkFrame.h"
+#include "diskusage/ListingBuffer.h"
+#include "diskusage/WalkFrame.h"
 
 namespace icl {
 namespace idxcache {

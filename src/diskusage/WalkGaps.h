@@ -1,5 +1,5 @@
-#ifndef ICL_IDXCACHE_WALKGAPS_H
-#define ICL_IDXCACHE_WALKGAPS_H
+#ifndef ICL_DISKUSAGE_WALKGAPS_H
+#define ICL_DISKUSAGE_WALKGAPS_H
 
 // The parts of a tree a disk-usage walk leaves out of its total, told to the
 // callback of ICLToolSetWalkGapCallback (ICLToolSupport.h). With no callback
