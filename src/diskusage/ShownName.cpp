@@ -1,34 +1,23 @@
 #include "diskusage/ShownName.h"
 
-namespace icl {
-namespace idxcache {
-namespace {
+namespace icl::idxcache {
 
-bool needsEscape(unsigned char byte) { return byte < 0x20 || byte == 0x7F || byte == '\\'; }
-
-}  // namespace
-
-ShownName::ShownName(const char* text) : raw_(text) {
-  const char* clean = text;
-  while (*clean != '\0' && !needsEscape(static_cast<unsigned char>(*clean))) ++clean;
-  if (*clean == '\0') return;
+std::string shownName(const std::string& text) {
   static const char kHex[] = "0123456789abcdef";
-  escaped_ = true;
-  text_.assign(text, clean);
-  for (const char* p = clean; *p != '\0'; ++p) {
-    const unsigned char byte = static_cast<unsigned char>(*p);
-    if (!needsEscape(byte)) {
-      text_.push_back(*p);
-    } else if (byte == '\n') {
-      text_.append("\\n");
+  std::string shown;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte == '\n') {
+      shown.append("\\n");
     } else if (byte == '\\') {
-      text_.append("\\\\");
+      shown.append("\\\\");
+    } else if (byte < 0x20 || byte == 0x7F) {
+      shown.append({'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]});
     } else {
-      const char hex[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-      text_.append(hex, sizeof hex);
+      shown.push_back(c);
     }
   }
+  return shown;
 }
 
-}  // namespace idxcache
-}  // namespace icl
+}  // namespace icl::idxcache
