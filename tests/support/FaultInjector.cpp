@@ -69,6 +69,8 @@ FaultInjector::~FaultInjector() {
   gActive = nullptr;
 }
 
+RealCallsOnExit::~RealCallsOnExit() { sys::calls() = sys::realCalls(); }
+
 void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_list<SysOp> ops) {
   std::lock_guard<std::mutex> lock(mutex_);
   plans_.push_back(Plan{n, err, persistent, std::set<SysOp>(ops), 0});
