@@ -66,7 +66,9 @@ enum class Caught { None, Zu, Int };
 class SizeWalk {
  public:
   SizeWalk(bool detail, size_t maxOpen)
-      : detail_(detail), maxOpen_(std::max(maxOpen, kMinOpenDirs)), scratch_(kListingBytes) {}
+      : detail_(detail),
+        maxOpen_(static_cast<long>(std::max(maxOpen, kMinOpenDirs))),
+        scratch_(kListingBytes) {}
 
   long long run(const char* path) {
     if (path == nullptr) {
@@ -266,7 +268,7 @@ class SizeWalk {
     const int at = level == 0 ? AT_FDCWD : frames_[level - 1].fd.get();
     const char* name = text_.c_str() + (level == 0 ? 0 : frames_[level - 1].pathLen + 1);
     auto isOpen = [](const Frame& frame) { return frame.fd.valid(); };
-    while (std::count_if(frames_.begin(), frames_.end(), isOpen) >= long(maxOpen_) && evictOne()) {
+    while (std::count_if(frames_.begin(), frames_.end(), isOpen) >= maxOpen_ && evictOne()) {
     }
     for (;;) {
       const int fd = sys::openatRetry(at, name, level == 0 ? kDirFlags & ~O_NOFOLLOW : kDirFlags);
@@ -350,7 +352,7 @@ class SizeWalk {
   }
 
   const bool detail_;
-  const size_t maxOpen_;
+  const long maxOpen_;  // as std::count_if counts
   EvEvent log_;
   WalkMeter meter_;            // progress for ICLToolSetWalkProgressCallback
   std::string text_;           // the top's path: a '/' before each level's name
