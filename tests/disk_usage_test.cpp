@@ -11,7 +11,7 @@
 #include "Testing.h"
 #include "ZUPlatformInfo.h"
 #include "ZuException.h"
-#include "idxcache/SizeWalk.h"
+#include "diskusage/SizeWalk.h"
 
 namespace icl::test {
 namespace {
@@ -41,7 +41,7 @@ class GapLog {
   }
 };
 
-TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
+TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnlyAndReadsTheDetailSettingOnce) {
   TempDir dir;
   const std::string c = dir.file("cache");
   for (const char* d :
@@ -122,15 +122,13 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   EXPECT_STREQ(GetIdxCacheDirList(-1), GetIdxCacheDirList(6));
 }
 
-long long gKb, gFiles, gDirs;  // an independent count
+long long gKb;  // an independent count
 long long nftwCount(const std::string& top) {
-  gKb = gFiles = gDirs = 0;
+  gKb = 0;
   EXPECT_EQ(nftw(
                 top.c_str(),
                 [](const char*, const struct stat* st, int type, struct FTW*) {
                   gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
-                  gFiles += type == FTW_F && S_ISREG(st->st_mode);
-                  gDirs += type == FTW_D;
                   return 0;
                 },
                 16, FTW_PHYS),
@@ -162,33 +160,28 @@ std::string chain(const TempDir& dir, bool wide) {
 
 long gLive, gPeak;  // the descriptors the walk holds, as the seam sees them
 
-TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescriptors) {
+TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirectoryLostMeanwhile) {
   TempDir dir;
   const std::string top = chain(dir, true);
   const long long expected = nftwCount(top);
   LogCapture log;
-  {
-    FaultInjector calls;
-    EXPECT_EQ(getDiskUsage(top.c_str()), expected);
-    EXPECT_EQ(calls.calls(SysOp::Fstatat), gFiles);
-    EXPECT_EQ(calls.calls(SysOp::Openat) + calls.calls(SysOp::Close), 2 * gDirs);
-  }
   static int reports;  // a walk of over 100 ms reports its progress as it goes, not only at its end
   ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; },
                                  nullptr);
-  // Slow, and entries of unknown type.
-  sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {
-    usleep(5000);
-    const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
-    for (char* at = static_cast<char*>(buffer);
-         at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
-         at += reinterpret_cast<dirent64*>(at)->d_reclen) {
-      reinterpret_cast<dirent64*>(at)->d_type = DT_UNKNOWN;
-    }
-    return n;
-  };
-  EXPECT_EQ(getDiskUsage(top.c_str()), expected);
-  sys::calls() = sys::realCalls();
+  {
+    RealCallsOnExit restore;
+    sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {  // slow, types unknown
+      usleep(5000);
+      const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
+      for (char* at = static_cast<char*>(buffer);
+           at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
+           at += reinterpret_cast<dirent64*>(at)->d_reclen) {
+        reinterpret_cast<dirent64*>(at)->d_type = DT_UNKNOWN;
+      }
+      return n;
+    };
+    EXPECT_EQ(getDiskUsage(top.c_str()), expected);
+  }
   ICLToolSetWalkProgressCallback(nullptr, nullptr);
   EXPECT_GT(reports, 0);
   EXPECT_EQ(log.lines(), Lines{});
@@ -196,18 +189,21 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
   EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 64), expected);
   const Lines unbounded = log.lines();
   EXPECT_EQ(log.count("] KB from folder [s]"), 12);
-  sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
-    static int parents;  // every other ".." leads elsewhere, as for a directory moved meanwhile
-    const bool elsewhere = strcmp(name, "..") == 0 && ++parents % 2 == 0;
-    const int fd =
-        sys::realCalls().openat(elsewhere ? AT_FDCWD : dirFd, elsewhere ? "/" : name, flags, mode);
-    gPeak = std::max(gPeak, gLive += fd >= 0);
-    return fd;
-  };
-  sys::calls().close = [](int fd) { return --gLive, sys::realCalls().close(fd); };
-  EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 4), expected);
-  sys::calls() = sys::realCalls();
-  EXPECT_EQ(gPeak * 100 + gLive, 400) << "at most 4 held, none left";
+  {
+    RealCallsOnExit restore;
+    sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
+      static int parents;  // every other ".." leads elsewhere, as for a directory moved meanwhile
+      const bool elsewhere = strcmp(name, "..") == 0 && ++parents % 2 == 0;
+      const int fd = sys::realCalls().openat(elsewhere ? AT_FDCWD : dirFd, elsewhere ? "/" : name,
+                                             flags, mode);
+      gPeak = std::max(gPeak, gLive += fd >= 0);
+      return fd;
+    };
+    sys::calls().close = [](int fd) { return --gLive, sys::realCalls().close(fd); };
+    EXPECT_EQ(idxcache::measureDirectory(top.c_str(), true, 4), expected);
+  }
+  EXPECT_LE(gPeak, 4) << "descriptors held at once";
+  EXPECT_EQ(gLive, 0) << "descriptors left open";
   const Lines all = log.lines();
   EXPECT_EQ(Lines(all.begin() + unbounded.size(), all.end()), unbounded);
   // An evicted a10 that cannot be opened again (EIO), or is another directory by then (0), is left
@@ -219,6 +215,7 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
     static int gReopenError, gA10Opens;
     gReopenError = err;
     gA10Opens = 0;
+    RealCallsOnExit restore;
     sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
       if (strcmp(name, "..") == 0) return errno = EACCES, -1;  // only by name from above
       if (strcmp(name, "a10") == 0 && ++gA10Opens == 2) {
@@ -230,7 +227,6 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithOneStatHoldingAtMostItsBoundOfDescript
     LogCapture lost;
     GapLog left;
     EXPECT_EQ(idxcache::measureDirectory(top.c_str(), false, 4), withoutA10);
-    sys::calls() = sys::realCalls();
     EXPECT_EQ(left.gaps, Lines{a10 + " openat " + std::to_string(err)});
     EXPECT_EQ(lost.errors(),
               (Lines{noHandle(a10),
@@ -255,7 +251,7 @@ void throwingSink(EvLogLevel level, const char* function, const char* message, v
                         message);
 }
 
-TEST(DiskUsageWalk, EachFailingCallLosesOnlyItsPartAndSaysWhy) {
+TEST(DiskUsageWalk, EachFailingCallOrThrowingLogSinkLosesOnlyItsPartAndSaysWhy) {
   TempDir dir;
   const std::string top = dir.file("top"), eio = "]:\n[Input/output error]";
   makeDir(top);

@@ -103,6 +103,8 @@ FaultInjector::~FaultInjector() {
   gActive = nullptr;
 }
 
+RealCallsOnExit::~RealCallsOnExit() { sys::calls() = sys::realCalls(); }
+
 void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_list<SysOp> ops,
                             const std::string& file) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -14,7 +14,7 @@
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
 #include "ZUPlatformInfo.h"
-#include "idxcache/WellKnownDirs.h"
+#include "diskusage/WellKnownDirs.h"
 #include "sys/JoinPath.h"
 
 namespace icl {

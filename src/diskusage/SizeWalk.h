@@ -1,13 +1,14 @@
-#ifndef ICL_IDXCACHE_SIZEWALK_H
-#define ICL_IDXCACHE_SIZEWALK_H
+#ifndef ICL_DISKUSAGE_SIZEWALK_H
+#define ICL_DISKUSAGE_SIZEWALK_H
 
 #include <stddef.h>
 
-namespace icl {
-namespace idxcache {
+namespace icl::idxcache {
 
-// The function name every line of a directory walk is logged under.
-extern const char* const kDiskUsageFunction;
+// Fewest directory descriptors a walk may hold (the root, the top, its
+// parent and one spare for opening an ancestor again), and most.
+constexpr size_t kMinOpenDirs = 4;
+constexpr size_t kMaxOpenDirs = 64;
 
 // The size in KB of the directory `path` and everything below it, as
 // getDiskUsage reports it: each regular file counts length / 1024 + 1,
@@ -20,7 +21,11 @@ extern const char* const kDiskUsageFunction;
 // any time, however deep the tree.
 long long measureDirectory(const char* path, bool detail, size_t maxOpenDirs);
 
-}  // namespace idxcache
-}  // namespace icl
+// How many directories a walk may hold open: a quarter of the soft open-file
+// limit, so the host keeps most of its descriptors, at most kMaxOpenDirs.
+// Read on every walk: a host may change its limit at any time.
+size_t descriptorBudget();
+
+}  // namespace icl::idxcache
 
 #endif
