@@ -14,7 +14,7 @@
 #include "sys/FileIo.h"
 #include "sys/JoinPath.h"
 #include "sys/SysCalls.h"
-#include "write/LockWaitReport.h"
+#include "toolsupport/LockWaitReport.h"
 #include "write/WriterIdentity.h"
 
 namespace icl {

@@ -14,15 +14,12 @@
 
 #include "ICLRoutines.h"
 #include "ZUPIFileOpen.h"
-#include "label/LabelDirectory.h"
 #include "label/LabelFormat.h"
 #include "label/LabelOp.h"
 #include "label/NoThrow.h"
-#include "storage/Storage.h"
 #include "sys/Backoff.h"
 #include "sys/SysCalls.h"
 #include "write/NewLabelFile.h"
-#include "write/StillOurs.h"
 #include "write/WriteLines.h"
 #include "write/WriterTurn.h"
 
@@ -238,7 +235,7 @@ void sweepIfDue(LabelOp& op, const Plan& plan, const WriterTurn& turn, const New
   logLeftoversRemoved(op.self, plan.function, removed);
 }
 
-Outcome writePlanned(LabelOp& op, WriterTurn& turn, const Plan& plan, const StorageFacts& facts) {
+Outcome writePlanned(LabelOp& op, WriterTurn& turn, const Plan& plan) {
   if (plan.kind == LabelWriteKind::Rewrite && plan.hadLabel && plan.text == plan.loaded.bytes) {
     return finishUnchanged(op, plan);
   }
@@ -256,7 +253,7 @@ Outcome writePlanned(LabelOp& op, WriterTurn& turn, const Plan& plan, const Stor
   }
   sweepIfDue(op, plan, turn, file);
   const RenameVerdict verdict =
-      checkStillOurs(turn, op.labelPath, plan.hadLabel ? &plan.loaded.named : nullptr, facts);
+      turn.stillOurs(op.labelPath, plan.hadLabel ? &plan.loaded.named : nullptr);
   if (verdict != RenameVerdict::Go) {
     logAbandoned(op.self, plan.function, op.labelPath, verdict);
     return Outcome::Superseded;
@@ -275,13 +272,12 @@ Outcome writePlanned(LabelOp& op, WriterTurn& turn, const Plan& plan, const Stor
 // on the label as it is then when another writer overtook it.
 template <typename MakePlan>
 int changeLabel(LabelOp& op, const char* function, MakePlan makePlan) {
-  const StorageFacts facts = storageFactsOf(LabelDirectory(op.location).path());
   Backoff beforeRedo(kSupersededRedos, std::chrono::milliseconds(10),
                      std::chrono::milliseconds(100));
   int appeared = 0;
   for (int superseded = 0;;) {
     WriterTurn turn;
-    if (turn.take(op.self, function, op.location, facts, op.error) != 0) return -1;
+    if (turn.take(op.self, function, op.location, op.error) != 0) return -1;
     const Plan plan = makePlan(op);
     if (plan.step == Plan::Fail) return -1;
     if (turn.directoryWasMissing()) {  // nothing guarded the plan: take the turn again
@@ -291,7 +287,7 @@ int changeLabel(LabelOp& op, const char* function, MakePlan makePlan) {
       return -1;
     }
     if (plan.step == Plan::Done) return 0;
-    const Outcome outcome = writePlanned(op, turn, plan, facts);
+    const Outcome outcome = writePlanned(op, turn, plan);
     if (outcome != Outcome::Superseded) return outcome == Outcome::Succeeded ? 0 : -1;
     if (!plan.redoWhenOvertaken) {
       return failWith(op, ICL_ERROR_FILE_LOCK, EV_LOG_ERROR, kRewrite,

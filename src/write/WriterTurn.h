@@ -22,11 +22,29 @@
 //    replace nothing there, and a change that changes nothing succeeds.
 //
 // Before it replaces the label, a writer asks again (stillOurs) whether the
-// turn is still its own: the claim is read again (a lock a partition took
-// away leaves the claim to be taken over, which its tag then shows). After
-// the rename, end() reads the claim once more as it releases it: a writer
-// that was overtaken in between learns so, and says so.
+// turn is still its own, and whether the label is still the one it loaded.
+// A lock can be lost without its holder being told (a partition long
+// enough for the server to drop it), some mounts never pass locks on, and a
+// claim can be taken over from a writer paused for longer than a claim may
+// stand: a writer that renamed then would undo the change of whoever wrote
+// in between. So it reads the claim again (which the server answers; a lock
+// a partition took away leaves the claim to be taken over, which its tag
+// then shows), then looks at the label by name: the same file and size as a
+// look by name saw when it was loaded, and on a local file system the same
+// modification time; where a listing is the server's word (MooseFS), also
+// the inode the listing gives. The claim's tag holds everywhere, no cache of
+// names or inode numbers can fake it; the look by name holds wherever a file
+// keeps its inode number across mounts, that is everywhere but sshfs, where
+// the claim decides alone. Cost: one stat on a local file system, and a read
+// of the claim on shared storage.
+//
+// After the rename, end() reads the claim once more as it releases it: a
+// writer that was overtaken in between learns so, and says so. What remains
+// possible: a writer paused for longer than a claim may stand (10 s) after
+// its last look and before its rename lands can still replace a label
+// another writer changed meanwhile; it then answers -1 and says so.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -36,6 +54,7 @@
 #include "label/LabelDirectory.h"
 #include "storage/Storage.h"
 #include "write/LabelLock.h"
+#include "write/WriteLines.h"
 #include "write/WriterClaim.h"
 
 namespace icl {
@@ -47,14 +66,12 @@ class WriterTurn {
   WriterTurn(const WriterTurn&) = delete;
   WriterTurn& operator=(const WriterTurn&) = delete;
 
-  // Takes the turn at the label of `location` on storage `facts`, logging as
-  // `function`. 0: go on (an empty location, or a directory that was not
-  // there, takes nothing: the load that follows reports it). -1: the turn
-  // could not be had; `error` is set and an Error line says why (the lock or
-  // the claim could not be taken in time or at all, or on shared storage the
-  // label's name stayed stale: ServerLookup.h).
-  int take(EvDebug& log, const char* function, const char* location, const StorageFacts& facts,
-           TICLError& error);
+  // Takes the turn at the label of `location`, logging as `function`; the
+  // storage's facts (Storage.h) are looked up here. 0: go on (an empty location, or a directory
+  // that was not there, takes nothing: the load that follows reports it). -1: the turn could not be
+  // had; `error` is set and an Error line says why (the lock or the claim could not be taken in
+  // time or at all, or on shared storage the label's name stayed stale: ServerLookup.h).
+  int take(EvDebug& log, const char* function, const char* location, TICLError& error);
   // The lock was tried while the directory was not there: nothing guards a
   // write, so a change must take its turn again.
   bool directoryWasMissing() const { return lock_.directoryWasMissing(); }
@@ -62,9 +79,10 @@ class WriterTurn {
   // left a temporary file.
   bool tookOverClaim() const { return seen_.tookOver; }
 
-  // Just before a rename: whether the claim (read again) is still this
-  // writer's; true where none was taken.
-  bool stillOurs();
+  // Just before a rename (see above). `loaded`: the label as a look by name
+  // saw it when it was loaded (LoadReport::named), or null when there was
+  // none.
+  RenameVerdict stillOurs(const std::string& labelPath, const struct stat* loaded);
   // Releases the claim and the lock; true when the claim was this writer's
   // to the end (read again; where no claim is taken, the lock cannot have
   // been lost without the claim's help, and true).
@@ -79,7 +97,7 @@ class WriterTurn {
   LabelLock lock_;
   WriterClaim claim_;
   ClaimSeen seen_;
-  bool shared_ = false;
+  StorageFacts facts_;
   Clock::time_point deadline_;
   pid_t owner_ = 0;  // the process that took the claim
 };

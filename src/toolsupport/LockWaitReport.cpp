@@ -1,4 +1,4 @@
-#include "write/LockWaitReport.h"
+#include "toolsupport/LockWaitReport.h"
 
 #include "ICLToolSupport.h"
 #include "toolsupport/CallbackSlot.h"
