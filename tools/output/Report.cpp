@@ -32,7 +32,7 @@ const ErrorText kErrors[] = {
     {"ICL_ERROR_OUT_OF_MEMORY", "out of memory"},
     {"ICL_ERROR_FILE_WRITE", "a label or test file could not be written"},
     {"ICL_ERROR_NEW_LABEL_NOT_ALLOWED", "there is no usable label and a new one was not allowed"},
-    {"ICL_ERROR_FILE_LOCK", "the writers' lock could not be taken"},
+    {"ICL_ERROR_FILE_LOCK", "the writers' lock or claim could not be taken"},
     {"ICL_ERROR_LOCK_NOT_SUPPORTED", "file locks are not supported in the directory"},
     {"ICL_ERROR_CHMOD", "a test file's permissions could not be changed"},
     {"ICL_ERROR_CHOWN", "a test file's owner could not be read or changed"},
