@@ -395,7 +395,8 @@ TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsA
       {
           {"update @ --pool 3 --cache 7 --path 2 --wait 0", 1, "",
            "=icl update: @: ICL_ERROR_FILE_LOCK (12), event code 0x23000260: the writers' lock "
-           "could not be taken\n  library: ICLController::UpdateICL: Timed out after [0] ms "
+           "or claim could not be taken\n  library: ICLController::UpdateICL: Timed out after [0] "
+           "ms "
            "waiting for the index cache label lock [@/icl_label.lock] held by another writer.\n"
            "  (run again with -v for the library's full log)\n"},
           {"--json update @ --pool 3 --cache 7 --path 2 --wait 1", 1, "Timed out after [1000] ms",
