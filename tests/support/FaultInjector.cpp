@@ -80,7 +80,16 @@ void installWrappers() {
 #undef ICL_SYS_WRAP
 }
 
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 }  // namespace
+
+std::string fileClass(const std::string& file) {
+  const size_t unique = file.find(".tmp-");
+  return unique == std::string::npos ? file : file.substr(0, unique + 5);
+}
 
 const char* sysOpName(SysOp op) {
   switch (op) {
@@ -147,7 +156,7 @@ bool FaultInjector::intercept(SysOp op, const std::string& file, int* err) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Act& due : acts_) {
-      if (due.act && due.op == op && file.find(due.file) != std::string::npos) {
+      if (due.act && due.op == op && endsWith(fileClass(file), due.file)) {
         act = std::move(due.act);
         due.act = nullptr;
         break;
@@ -160,7 +169,7 @@ bool FaultInjector::intercept(SysOp op, const std::string& file, int* err) {
   bool fail = false;
   for (Plan& plan : plans_) {
     if (!plan.ops.empty() && plan.ops.count(op) == 0) continue;
-    if (file.find(plan.file) == std::string::npos) continue;
+    if (!endsWith(fileClass(file), plan.file)) continue;
     ++plan.seen;
     if (plan.seen == plan.nth || (plan.persistent && plan.seen > plan.nth)) {
       if (plan.err == 0) raise(SIGKILL);

@@ -25,6 +25,10 @@ enum class SysOp {
 // The call's name: "open", "fcntl", ...
 const char* sysOpName(SysOp op);
 
+// A file as every run names it: a temporary file's unique part (after
+// ".tmp-") left out.
+std::string fileClass(const std::string& file);
+
 // One call through the seam, as recorded: its operation and the file it
 // worked on (the path it named, or the path its descriptor was opened with;
 // "" where neither is known).
@@ -48,14 +52,14 @@ class FaultInjector {
   FaultInjector& operator=(const FaultInjector&) = delete;
 
   // Fails the n-th call (1-based) among the calls of `ops` (any op when
-  // empty) on a file whose path contains `file` with `err`; with
-  // `persistent`, every later such call fails too.
+  // empty) on a file whose class (fileClass) ends with `file` with `err`;
+  // with `persistent`, every later such call fails too.
   void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {},
                const std::string& file = "");
   // Kills the process with SIGKILL just before the n-th call.
   void killAtNth(long n);
-  // Runs `act` once, just before the first call of `op` on a file whose path
-  // contains `file`: another writer acting at that moment.
+  // Runs `act` once, just before the first call of `op` on a file whose
+  // class ends with `file`: another writer acting at that moment.
   void before(SysOp op, const std::string& file, std::function<void()> act);
   // statfs answers `type` as the file system's type (0x65735546: FUSE).
   void fileSystemType(unsigned long type);
