@@ -41,20 +41,34 @@
 // its own ("icl_label.txt.tmp-<writer>-<n>", created exclusively, a name no
 // other writer on any host forms); a writer never touches another's, but
 // removes leftovers of writers that are gone: one of this host whose process
-// has ended at once, any other once unmodified for 15 minutes.
+// has ended, any other once unmodified for 15 minutes by the storage's own
+// clock (compared with the writer's new file, never with this host's
+// clock). It looks for them where a claim had to be taken over, and
+// otherwise in about one change in 64: no change lists the directory as a
+// rule.
 //  - UpdateICL, RemoveAccessPathIDfromICL and CheckICL read the label afresh
 //    under the writers' lock and claim (Locking, below). Just before its
-//    rename a writer asks again whether the lock and the claim are still its
-//    own and whether the label is still the file it read: the same file
-//    and size (and, on a local file system, modification time) by name;
-//    where a fresh directory listing is the server's word, as on MooseFS,
-//    also the inode it gives, which no cache of names answers. If not, it
-//    reads the label again and redoes its change on it, three times at most,
-//    then fails with ICL_ERROR_FILE_LOCK and an Error line. The time left
-//    between that check and the rename (a stat and a rename; a few round
-//    trips on a network file system) is the only window in which a writer
-//    that loses its lock without being told can still undo one change;
-//    nothing can tear the label.
+//    rename a writer asks again whether the claim is still its own and
+//    whether the label is still the file it read: the same file and size
+//    (and, on a local file system, modification time) by name; where a fresh
+//    directory listing is the server's word, as on MooseFS, also the inode
+//    it gives, which no cache of names answers. If not, it reads the label
+//    again and redoes its change on it, three times at most, then fails with
+//    ICL_ERROR_FILE_LOCK and an Error line. The claim is judged by the tag
+//    it holds, never by inode numbers, so this holds on sshfs too, whose
+//    inode numbers are per mount; the look by name holds wherever inode
+//    numbers are the server's.
+//  - A writer never answers 0 for a label it replaced after it had lost its
+//    turn: after the rename it reads the claim once more, and if it is no
+//    longer its own (or cannot be read) it answers -1 with
+//    ICL_ERROR_FILE_WRITE and the Error line "Index cache label [...] was
+//    replaced, but this writer no longer held the writers' lock and claim
+//    when it did, or could not tell that it still did: ...". What remains
+//    possible: a writer paused for longer than a claim may stand unchanged
+//    (10 s) between its last look and the moment its rename lands can undo
+//    the changes other writers made in that time; it then says so as above.
+//    Where locks work and no claim is taken (a local file system), nothing
+//    but a writer that ignores the lock can do that. Nothing tears the label.
 //  - UpdateICL(true) writes a new label only where none is, or where the
 //    label was read whole but lacks a required key. A label that cannot be
 //    read, or is too large, is never replaced by a new one: that would drop
@@ -95,6 +109,10 @@
 //    failed": the NEW label is in place, but a power failure may still bring
 //    back the old one. Retrying the same change answers 0 only once it is
 //    on disk.
+//  - -1 with ICL_ERROR_FILE_WRITE and an Error line "Index cache label [...]
+//    was replaced, but this writer no longer held the writers' lock and
+//    claim when it did, ...": the NEW label is in place, and changes other
+//    writers made while this one had lost its turn may be missing from it.
 //  - A directory that cannot be examined (stat fails with EIO, EACCES,
 //    ESTALE, ENOTCONN, ...) is ICL_ERROR_FILE_READ with an Error line naming
 //    the call and the reason, never "not found".
@@ -111,24 +129,36 @@
 //    create. It never writes, creates or removes the label.
 //
 // Locking. Writers take an exclusive lock on "icl_label.lock" beside the
-// label and, with it, the claim "icl_label.claim": a file created
-// exclusively, which every network file system decides at the server, so
-// that two writers never both replace the label even where locks do not
-// reach other hosts (bind or FUSE mounts with local locks, NFS with
-// local_lock) or a partition took a lock away. Where locks work the claim is
-// always free when the lock is. A claim is taken over only when stale: its
-// writer, on this host, has ended; it stood unchanged for 10 s (1 s while
-// still empty) while the next writer waited; or it is 10 minutes old. A
-// writer waits at most 30 seconds for the lock and the claim together, then
-// fails with ICL_ERROR_FILE_LOCK (operator tools may change the limit:
-// ICLToolSupport.h; a limit too large for the clock means none). One lock
-// request on a network file system that cannot reach its server can take as
-// long as that file system's own timeout: the wait can overrun by that much.
-// The lock belongs to the open file, so threads of one process exclude each
-// other too, and the kernel drops it when its holder dies; a child forked
-// while it is held drops its copy at once. Do not remove "icl_label.lock".
-// Where the file system refuses record locks, the label is changed WITHOUT
-// a lock (a Debug line says so). Where this process cannot create or open
+// label. Where the lock may not reach every writer, they also take the
+// claim "icl_label.claim": a file created exclusively, which every network
+// file system decides at the server, holding a tag unique to the writer and
+// the change, so that two writers never both replace the label even where
+// locks do not reach other hosts (bind or FUSE mounts with local locks such
+// as bindfs and sshfs, NFS with local_lock) or a partition took a lock away.
+// The claim is taken on shared storage (see below), and wherever the file
+// system refuses record locks (ENOLCK, EINVAL, EOPNOTSUPP, ENOSYS: then the
+// claim alone keeps writers apart; a Debug line says so); never on a local
+// file system whose locks work, where a leftover claim is ignored. A claim
+// found standing is waited for, whatever the errno of the failed create; it
+// is taken over only as stale: its writer, on this host, has ended; it is a
+// leftover of this very process; or this writer watched that very claim
+// (same tag, size and change time) stand unchanged for 10 s (1 s while
+// still empty). No rule compares this host's clock with a file's time. A
+// take-over removes only the claim it judged. A writer waits at most 30
+// seconds for the lock and the claim together, then fails with
+// ICL_ERROR_FILE_LOCK and an Error line that says what it waited for: the
+// lock, or a claim that stood unchanged (its writer may be gone), or claims
+// of live writers in turn (and, if this writer held the lock meanwhile, that
+// the file system does not pass locks between its clients); tags read from
+// the file are escaped. Waits back off to 100 ms with jitter, so a waiter
+// asks about ten times a second. Operator tools may change the limit and
+// hear of the waits (ICLToolSupport.h); a limit too large for the clock
+// means none. One lock request on a network file system that cannot reach
+// its server can take as long as that file system's own timeout: the wait
+// can overrun by that much. The lock belongs to the open file, so threads of
+// one process exclude each other too, and the kernel drops it when its
+// holder dies; a child forked while it is held drops its copy at once. Do
+// not remove "icl_label.lock". Where this process cannot create or open
 // the lock file and could not write the directory either (a read-only file
 // system, a directory of another user), it goes on unlocked: it can change
 // nothing, but it can read, and a change that changes nothing succeeds.
@@ -150,9 +180,10 @@
 // line, and then fails as it would have (a writer, which also looked the name up, pauses about 1.05
 // s in all before it fails on a lasting ESTALE); a label that is simply missing costs one directory
 // listing. The first writer in a process that meets shared storage writes a Debug line naming the
-// mount's type and what the guarantees need of it. The README has a table of the file systems
-// measured. Nothing of this happens on local file systems. Every bound here is stated once, in the
-// library's Backoff.h.
+// mount's type and what the guarantees need of it. Whether a directory is on shared storage, and
+// on which mount, is looked up once per directory and thread (again after a minute). The README
+// has a table of the file systems measured. Nothing of this happens on local file systems. Every
+// bound here is stated once, in the library's sys/Backoff.h.
 //
 // Log texts kept word for word
 // ----------------------------
