@@ -4,6 +4,7 @@
 // others left.
 
 #include <signal.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "ICLToolSupport.h"
 #include "Testing.h"
 #include "ZUPIFileOpen.h"
+#include "storage/Storage.h"
 #include "write/LabelLock.h"
 #include "write/WriterIdentity.h"
 
@@ -540,6 +542,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
   };
   const size_t kUnbounded = 19;  // the row of an interrupted lock request
   ICLToolSetLabelClaimWaitCallback(heardClaim, nullptr);
+  long notes = 0;  // the shared storage's note, once a process
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
     const auto& row = rows[i];
     SCOPED_TRACE("row " + std::to_string(i + 1));
@@ -575,6 +578,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       EXPECT_GE(log.count(expected), 1) << expected;
       if (expected[0] == 'E') errors.push_back(expected);
     }
+    notes += log.count("] is on shared storage (");
     const Lines logged = log.errors();
     ASSERT_EQ(logged.size(), errors.size());
     for (size_t k = 0; k < errors.size(); ++k) EXPECT_EQ(logged[k].find(errors[k]), 0u);
@@ -589,6 +593,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
     }
     for (const std::string& name : row.gone) EXPECT_FALSE(fileExists(dir.file(name))) << name;
   }
+  EXPECT_EQ(notes, 1);
   ICLToolSetLabelClaimWaitCallback(nullptr, nullptr);
   setLabelLockWaitLimit(std::chrono::milliseconds(30000));
 }
@@ -633,6 +638,20 @@ TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes
     EXPECT_EQ(controller.GetICLError(), row.error);
     EXPECT_EQ(log.count("loading it again"), row.retries);
   }
+}
+
+TEST(LabelSharedStorage, TheMountTableNamesTheStorageOfADevice) {
+  const std::string table =
+      "24 1 0:21 / /a rw - fuse.glusterfs h:/v rw\n25 1 0:22 / /b rw shared:5 - fuse mfs#m:9421 "
+      "rw\n"
+      "26 1 0:23 / /c rw - fuse mfs\\043m:9421 rw\n27 1 0:24 / /d rw - fuse sshfs#h: rw\n"
+      "28 1 0:25 / /e rw - nfs4 h:/x rw\n";
+  const struct {
+    unsigned minor;
+    std::string type;
+  } rows[] = {{21, "fuse.glusterfs"}, {22, "fuse.mfs"}, {23, "fuse.mfs"},
+              {24, "fuse"},           {25, "nfs4"},     {26, ""}};
+  for (const auto& row : rows) EXPECT_EQ(mountTypeIn(table, makedev(0, row.minor)), row.type);
 }
 
 }  // namespace

@@ -147,17 +147,18 @@ void noteNoServerLookups(const std::string& dir) {
   if (dir == tCached.dir) tCached.serverLookups = false;
 }
 
+std::string mountTypeIn(const std::string& mountInfo, dev_t device) {
+  const MountFields mount = fieldsOfDevice(
+      mountInfo, std::to_string(major(device)) + ":" + std::to_string(minor(device)));
+  // MooseFS's client mounts as plain "fuse"; only its source, "mfs#MASTER:PORT", names it.
+  const bool moosefs = mount.source.rfind("mfs#", 0) == 0 || mount.source.rfind("mfs\\043", 0) == 0;
+  return mount.type == "fuse" && moosefs ? "fuse.mfs" : mount.type;
+}
+
 std::string mountTypeOf(const std::string& dir) {
   struct stat st;
   if (sys::calls().stat(dir.c_str(), &st) != 0) return "";
-  const MountFields mount = fieldsOfDevice(
-      readMountInfo(), std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
-  // MooseFS's client mounts as plain "fuse"; only its source, "mfs#MASTER:PORT", names it.
-  if (mount.type == "fuse" &&
-      (mount.source.rfind("mfs#", 0) == 0 || mount.source.rfind("mfs\\043", 0) == 0)) {
-    return "fuse.mfs";
-  }
-  return mount.type;
+  return mountTypeIn(readMountInfo(), st.st_dev);
 }
 
 std::string sharedStorageNeeds(const std::string& type) {

@@ -11,6 +11,8 @@
 // ServerLookup.h and the write path), and says once per process, at Debug,
 // what the guarantees need of the mount.
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "EvEvent.h"
@@ -56,6 +58,8 @@ void noteNoServerLookups(const std::string& dir);
 // mount whose type says only "fuse" is named by its source where that tells:
 // "fuse.mfs" for MooseFS ("mfs#MASTER:PORT").
 std::string mountTypeOf(const std::string& dir);
+// The same, from the text of a mount table and the device of the mount.
+std::string mountTypeIn(const std::string& mountInfo, dev_t device);
 
 // What the label's guarantees need of a mount of `type`, as a sentence.
 std::string sharedStorageNeeds(const std::string& type);
