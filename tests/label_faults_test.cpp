@@ -503,7 +503,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
        kOld,
        {stood("otherhost-1")},
        claim},
-      {!shared, nullptr, {{lock, 1, EINVAL, false, ""}}, nullptr, open, 0, kNew, {}},
+      {!shared, liveClaim, {{lock, 1, EINVAL, false, ""}}, nullptr, open, 0, kNew, {}, claim},
       {!shared, nullptr, {{lock, 1, EINVAL, true, ""}}, nullptr, open, 0, kNew, {}},
       {!shared, nullptr, {noLock}, nullptr, open, -1, kOld, {noLockFile}},  // no change unlocked
       {!shared,
