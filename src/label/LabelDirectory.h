@@ -5,10 +5,10 @@
 // of those files is formed here and nowhere else:
 //
 //   icl_label.txt            the label (LabelFormat.h)
-//   icl_label.lock           its writers' lock (LabelLock.h), never removed
-//   icl_label.claim          a writer's claim (WriterClaim.h)
-//   icl_label.txt.tmp-...    writers' temporary files (DurableReplace.h)
-//   test_rdwrite.txt.<...>   capability checks' scratch files (ScratchFile.h)
+//   icl_label.lock           its writers' lock (write/LabelLock.h), never removed
+//   icl_label.claim          a writer's claim (write/WriterClaim.h)
+//   icl_label.txt.tmp-...    writers' temporary files (write/NewLabelFile.h)
+//   test_rdwrite.txt.<...>   capability checks' scratch files (capability/ScratchFile.h)
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // Reading a label that another host is replacing.
 //
 // Writers replace the label by renaming a complete new file over it. On
-// shared storage (SharedStorage.h) a host that looked the name up a moment
+// shared storage (storage/Storage.h) a host that looked the name up a moment
 // before can then meet ESTALE ("Stale file handle") when it opens or reads
 // the label, or ENOENT while its client catches up, although a label is there
 // all along. Such a load is tried again by name after a short pause, a

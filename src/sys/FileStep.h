@@ -2,7 +2,7 @@
 #define ICL_ICL_FILESTEP_H
 
 // The step of a file operation whose call failed: what the durable replace
-// (DurableReplace.h) and the capability check's scratch file (ScratchFile.h)
+// (write/NewLabelFile.h) and the capability check's scratch file (ScratchFile.h)
 // report with the call's errno, and log lines name in words.
 
 namespace icl {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <climits>
+#include <thread>
 
 #include "sys/FileIo.h"
 #include "sys/JoinPath.h"
@@ -75,20 +76,26 @@ class Watch {
     if (seen.claimsSeen == 0 || !sameClaim(claim, last_)) {
       last_ = claim;
       since_ = now;
+      ownerGoneSightings_ = 0;
       ++seen.claimsSeen;
     }
     seen.holder = claim.tag;
     seen.unchangedFor = std::chrono::duration_cast<std::chrono::milliseconds>(now - since_);
   }
-  bool stale(const Sighting& claim, const ClaimSeen& seen) const {
-    if (tagOfDeadLocalWriter(claim.tag)) return true;
-    if (tagOfThisProcess(claim.tag) && gClaimsHeldHere.load() == 0) return true;
+  // A claim whose writer is gone must be seen so twice: its writer may have
+  // removed it and ended between this writer's read and its question, and
+  // the name may already hold the next writer's claim.
+  bool stale(const Sighting& claim, const ClaimSeen& seen) {
+    const bool ownerGone = tagOfDeadLocalWriter(claim.tag) ||
+                           (tagOfThisProcess(claim.tag) && gClaimsHeldHere.load() == 0);
+    if (ownerGone && ++ownerGoneSightings_ >= 2) return true;
     return seen.unchangedFor >= (claim.tag.empty() ? kEmptyClaimStaleAfter : kClaimStaleAfter);
   }
 
  private:
   Sighting last_;
   Clock::time_point since_;
+  int ownerGoneSightings_ = 0;
 };
 
 // Removes the claim judged stale, and only that one (see the header).
@@ -179,7 +186,12 @@ bool WriterClaim::release() {
   if (!held_) return true;
   abandon();
   std::string tag;
-  if (readTag(path_, tag) != 0 || tag != tag_) return false;
+  if (readTag(path_, tag) != 0 || tag != tag_) {
+    // A take-over that judged an earlier claim may have moved ours aside for
+    // a moment and be putting it back: look once more before saying so.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (readTag(path_, tag) != 0 || tag != tag_) return false;
+  }
   sys::calls().unlink(path_.c_str());
   return true;
 }

@@ -23,7 +23,8 @@
 //    nothing there either;
 //  - a claim is taken over only when stale, judged by what this host can
 //    tell without comparing clocks: its tag names a writer of this host that
-//    is gone, or this very process while none of its threads holds a claim;
+//    is gone, or this very process while none of its threads holds a claim,
+//    on two looks in a row at that very claim;
 //    or this writer has itself watched that very claim (same tag, size and
 //    change time) stand unchanged for kClaimStaleAfter (kEmptyClaimStaleAfter
 //    while still empty: its writer writes its tag right after creating it);
