@@ -146,9 +146,8 @@ ClaimResult WriterClaim::take(const std::string& path, Clock::time_point deadlin
     const int created = err;
     Sighting standing;
     const int looked = examine(path, standing);
-    if (looked == 0 && !standing.regular) err = 0;
-    if ((looked == 0 && !standing.regular) || (looked != 0 && looked != ENOENT)) {
-      if (looked != 0) err = looked;
+    if (looked != ENOENT && (looked != 0 || !standing.regular)) {
+      err = looked;  // 0 for a non-file at the name
       return ClaimResult::Failed;
     }
     if (looked == ENOENT && created != EEXIST) {
