@@ -104,7 +104,7 @@ bool takeOver(const std::string& path, const Sighting& judged) {
   if (sys::calls().rename(path.c_str(), aside.c_str()) != 0) return false;
   std::string moved;
   if (readTag(aside, moved) == 0 && moved == judged.tag) {
-    sys::calls().unlink(aside.c_str());
+    sys::calls().unlink(aside.c_str());  // one that stays is swept as a leftover
     return true;
   }
   // A claim made after it was judged: back to its name.
@@ -121,7 +121,7 @@ int WriterClaim::create() {
   const std::string text = tag_ + "\n";
   const int err = sys::writeFull(fd.get(), text.data(), text.size()) != 0 ? errno : fd.close();
   if (err != 0) {
-    sys::calls().unlink(path_.c_str());
+    sys::calls().unlink(path_.c_str());  // one that stays is taken over as this process's
     return err;
   }
   held_ = true;
@@ -191,6 +191,7 @@ bool WriterClaim::release() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (readTag(path_, tag) != 0 || tag != tag_) return false;
   }
+  // One that stays is taken over by the next writer as a gone writer's.
   sys::calls().unlink(path_.c_str());
   return true;
 }
