@@ -593,10 +593,17 @@ TEST(LabelSharedStorage, TheMountTableNamesTheStorageOfADevice) {
       "28 1 0:25 / /e rw - nfs4 h:/x rw\n";
   const struct {
     unsigned minor;
-    std::string type;
-  } rows[] = {{21, "fuse.glusterfs"}, {22, "fuse.mfs"}, {23, "fuse.mfs"},
-              {24, "fuse"},           {25, "nfs4"},     {26, ""}};
-  for (const auto& row : rows) EXPECT_EQ(mountTypeIn(table, makedev(0, row.minor)), row.type);
+    std::string type, needs;  // what the note says the guarantees need, as it begins
+  } rows[] = {{21, "fuse.glusterfs", "Hosts with older versions of this library lose changes"},
+              {22, "fuse.mfs", "Changes from several hosts need MooseFS mounted with its locks"},
+              {23, "fuse.mfs", "Changes from several hosts need MooseFS mounted with its locks"},
+              {24, "fuse", "Changes from several hosts need a FUSE file system whose locks"},
+              {25, "nfs4", "Changes from several hosts need NFSv4, or NFSv3 with its lock"},
+              {26, "", "Changes from several hosts need locks that every host sees"}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(mountTypeIn(table, makedev(0, row.minor)), row.type);
+    EXPECT_EQ(sharedStorageNeeds(row.type).rfind(row.needs, 0), 0u) << row.type;
+  }
 }
 
 }  // namespace

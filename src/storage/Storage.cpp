@@ -57,24 +57,22 @@ struct MountFields {
   std::string source;  // as mountinfo writes it: space, tab, newline, \ and # as \ooo
 };
 
-// The type and source fields of the mountinfo line for device `device` ("major:minor").
-// The fields of one mountinfo line, split at spaces (no stream: a stream's
-// locale costs a system call the first time).
-std::vector<std::string> fieldsOf(const std::string& line) {
-  std::vector<std::string> fields;
-  for (size_t start = 0; start < line.size();) {
-    const size_t end = std::min(line.find(' ', start), line.size());
-    if (end > start) fields.push_back(line.substr(start, end - start));
-    start = end + 1;
+// The parts of `text` between `separator`s, empty ones left out (no stream:
+// a stream's locale costs a system call the first time).
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+    if (end > start) parts.push_back(text.substr(start, end - start));
   }
-  return fields;
+  if (start < text.size()) parts.push_back(text.substr(start));
+  return parts;
 }
 
+// The type and source fields of the mountinfo line for device `device` ("major:minor").
 MountFields fieldsOfDevice(const std::string& mountInfo, const std::string& device) {
-  for (size_t start = 0; start < mountInfo.size();) {
-    const size_t end = std::min(mountInfo.find('\n', start), mountInfo.size());
-    const std::vector<std::string> fields = fieldsOf(mountInfo.substr(start, end - start));
-    start = end + 1;
+  for (const std::string& line : split(mountInfo, '\n')) {
+    const std::vector<std::string> fields = split(line, ' ');
     if (fields.size() < 3 || fields[2] != device) continue;
     // Optional fields end at "-"; the type and the source follow.
     const auto dash = std::find(fields.begin() + 3, fields.end(), "-");
