@@ -33,20 +33,25 @@ const std::string kFresh =
     "#\n# List of hosts that access this file follows\n# Warning: Hostnames may not be current.\n"
     "#\n#\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
 
-// A kind of change: the label before and after, and whether it is removed.
+// A kind of change: the label before and after, and whether it is removed;
+// the line that says it was done.
 struct Kind {
   const char* name;
   std::string before, after;  // "" before: no label
   bool add;
   unsigned long fileSystem;  // 0: as it is
+  std::string done;
 };
+const std::string kAdded = "Accesspath ID [12] successfully added to Index Cache Label file.",
+                  kRemoved = "Accesspath ID [12] successfully removed from Index Cache Label file.",
+                  kWritten = "New ICL file was written successfully. Pool=[3], Cache=[7]";
 const Kind kKinds[] = {
-    {"add", kOld, kNew, true, 0},
-    {"remove", kNew, kOld, false, 0},
-    {"unchanged", kNew, kNew, true, 0},
-    {"new label", "", kFresh, true, 0},
-    {"add, shared", kOld, kNew, true, kFuse},
-    {"remove, shared", kNew, kOld, false, kFuse},
+    {"add", kOld, kNew, true, 0, kAdded},
+    {"remove", kNew, kOld, false, 0, kRemoved},
+    {"unchanged", kNew, kNew, true, 0, ""},
+    {"new label", "", kFresh, true, 0, kWritten},
+    {"add, shared", kOld, kNew, true, kFuse, kAdded},
+    {"remove, shared", kNew, kOld, false, kFuse, kRemoved},
 };
 
 int change(const TempDir& dir, bool add, ICLController* controller = nullptr) {
@@ -168,6 +173,8 @@ TEST(LabelFaults, AnErrorOrAKillAtAnyCallLeavesTheOldOrTheNewLabelAndSaysWhy) {
           if (result == 0) {
             EXPECT_EQ(after, kind.after);
             EXPECT_EQ(controller.GetICLError(), ICL_ERROR_NONE);
+            EXPECT_EQ(log.count("successfully"), kind.done.empty() ? 0 : 1);
+            EXPECT_TRUE(kind.done.empty() || log.count(kind.done) == 1) << kind.done;
           } else {
             const TICLError code = controller.GetICLError();
             EXPECT_TRUE(code == ICL_ERROR_FILE_LOCK || code == ICL_ERROR_FILE_READ ||
