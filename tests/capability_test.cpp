@@ -91,6 +91,11 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   const std::string notWholly =
       "<D>fopen failed to open the file for writing. [<d>/<s>] Index cache label could not be "
       "written. | <E>Test file [<d>/<s>]: ";
+  const auto notForUpdate = [](const std::string& sub) {  // the label in <d><sub>
+    const std::string file = "[<d>" + sub + "/icl_label.txt]";
+    return "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: " + file +
+           "  | <E>Index cache label " + file + " ";
+  };
   const std::string dirFailed =
       "]: [No such file or directory] | E ICLController::CreateDirRecursive: Failed to ";
   const struct {
@@ -164,19 +169,13 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
        "-1 6 | <E>Index cache label [<d>/icl_label.txt] could not be examined: stat() failed: "
        "[Input/output error]"},
       {"", SysOp::Open, 4, EACCES,
-       "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: "
-       "[<d>/icl_label.txt]  | <E>Index cache label [<d>/icl_label.txt] could not be opened for "
-       "update: open() failed: [Permission denied]"},
-      {dir.file("odd"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: "
-       "[<d>/odd/icl_label.txt]  | <E>Index cache label [<d>/odd/icl_label.txt] is not a regular "
-       "file."},
+       notForUpdate("") + "could not be opened for update: open() failed: [Permission denied]"},
+      {dir.file("odd"), SysOp::Ftruncate, 0, 0, notForUpdate("/odd") + "is not a regular file."},
       {dir.file("fits"), SysOp::Ftruncate, 0, 0, "0 0"},
       {dir.file("big"), SysOp::Ftruncate, 0, 0,
-       "-1 10 | <D>fopen failed to open the existing ICL file for writing. ICL file: "
-       "[<d>/big/icl_label.txt]  | <E>Index cache label [<d>/big/icl_label.txt] is larger than "
-       "the [65000] bytes a label may hold ([65001] bytes), so it can be neither read nor "
-       "updated."},
+       notForUpdate("/big") +
+           "is larger than the [65000] bytes a label may hold ([65001] bytes), so it can be "
+           "neither read nor updated."},
   };
   for (const auto& c : cases) {
     FaultInjector faults;

@@ -108,9 +108,7 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnlyAndReadsTheDetail
       {file.c_str(), file + none}};
   for (const auto& path : refused) {
     LogCapture log;
-    FaultInjector calls;
     EXPECT_EQ(getIndexCacheDiskUsageKB(path.first), -1);
-    EXPECT_EQ(calls.calls(SysOp::Access) + calls.calls(SysOp::Openat), 0) << "nothing looked for";
     EXPECT_EQ(log.lines().back(), "D getIndexCacheDiskUsageKB: Path [" + path.second);
   }
   LogCapture log;
@@ -123,16 +121,13 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnlyAndReadsTheDetail
 }
 
 long long gKb;  // an independent count
+int addKb(const char*, const struct stat* st, int type, struct FTW*) {
+  gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
+  return 0;
+}
 long long nftwCount(const std::string& top) {
   gKb = 0;
-  EXPECT_EQ(nftw(
-                top.c_str(),
-                [](const char*, const struct stat* st, int type, struct FTW*) {
-                  gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
-                  return 0;
-                },
-                16, FTW_PHYS),
-            0);
+  EXPECT_EQ(nftw(top.c_str(), addKb, 16, FTW_PHYS), 0);
   return gKb;
 }
 

@@ -61,7 +61,7 @@ struct Row {
                      // directory, '~' a space
   int status;
   std::string out;  // as expectText takes them
-  std::string err;
+  std::string err = "";
   std::string around = "%s";  // a shell line around the tool's
 };
 
@@ -188,39 +188,34 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
           {"--host hostA new @/c --pool 3 --cache 7 --path 12 --marker 1001 --description Demo~1",
            0,
            "=@/c: new label written: pool 3, cache 7, marker 1001, access path 12 for host hostA "
-           "(label changed)\n",
-           ""},
+           "(label changed)\n"},
           {"--json check @/c --pool 3 --cache 7 --path 13 --host " + hostB, 0,
            "={\"schema\":1,\"command\":\"check\",\"dir\":\"@/c\",\"ok\":true," + hostBJson +
-               ",\"pool\":3,\"cache\":7,\"marker\":null,\"path\":13,\"changed\":true}\n",
-           ""},
+               ",\"pool\":3,\"cache\":7,\"marker\":null,\"path\":13,\"changed\":true}\n"},
           {"update @/c --pool 3 --cache 7 --path 13 --host " + hostB + " --json", 0,
-           "\"changed\":false}", ""},
+           "\"changed\":false}"},
           {"show @/c", 0,
            "=label   @/c/icl_label.txt\npool    3\ncache   7\nmarker  1001\n"
-           "access paths: 2\n  12     hostA\n  13     host \"B\" \\2\n",
-           ""},
+           "access paths: 2\n  12     hostA\n  13     host \"B\" \\2\n"},
           {"--json check @/c --pool 4 --cache 7 --path 14 --host h", 1,
            "={\"schema\":1,\"command\":\"check\",\"dir\":\"@/c\",\"ok\":false,\"host\":\"h\","
            "\"pool\":4,\"cache\":7,\"marker\":null,\"path\":14,\"changed\":false,\"label\":{"
            "\"pool\":3,\"cache\":7,\"marker\":1001},\"error\":{\"name\":\"ICL_ERROR_MISMATCH\","
            "\"code\":8,\"event\":\"0x23000238\",\"message\":\"" +
-               mismatch + "\"},\"libraryErrors\":[]}\n",
-           ""},
+               mismatch + "\"},\"libraryErrors\":[]}\n"},
           {"-q check @/c --pool 4 --cache 7 --path 14 --marker 5", 1, "",
            "=icl check: @/c: " + mismatch +
                "\n  expected pool 4, cache 7, marker 5\n  the label holds pool 3, cache 7, "
                "marker 1001\n"},
-          {"check @/c --pool 3 --cache 7 --path 13", 0, "access path 13 (label unchanged)\n", ""},
-          {"--json remove @/c --pool 3 --cache 7 --path 12", 0, "\"changed\":true}", ""},
+          {"check @/c --pool 3 --cache 7 --path 13", 0, "access path 13 (label unchanged)\n"},
+          {"--json remove @/c --pool 3 --cache 7 --path 12", 0, "\"changed\":true}"},
           {"remove @/c --pool 3 --cache 7 --path 12", 0,
-           "=@/c: access path 12 was not listed (pool 3, cache 7) (label unchanged)\n", ""},
+           "=@/c: access path 12 was not listed (pool 3, cache 7) (label unchanged)\n"},
           // Failures: the error's name, code, event code and meaning, and the library's lines.
           {"--json check @/empty --pool 3 --cache 7 --path 12", 1,
            "\"message\":\"ICL_ERROR_FILE_NOT_FOUND (5), event code 0x23000236: no label: the "
            "directory holds no icl_label.txt\"},\"libraryErrors\":[{\"function\":\"ICLController::"
-           "InternalReadDataFromICL\",",
-           ""},
+           "InternalReadDataFromICL\","},
           {"update @/empty --pool 3 --cache 7 --path 12", 1, "",
            "(11), event code 0x2300023A: there is no usable label and a new one was not allowed\n"
            "  library: ICLController::"},
@@ -243,9 +238,8 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "\"ICL_ERROR_FILE_INVALID (7), event code 0x23000237: the label is invalid: a required "
            "key is missing, or it is too large\"},\"libraryErrors\":[{\"function\":\"ICLController"
            "::extractICLInfoFromFile\",\"message\":\"Index cache label file does not contain all "
-           "the required parameters, and is thus invalid. Bitmask = [3]\"}]}\n",
-           ""},
-          {"new @/mib --pool 3 --cache 7 --path 12 --marker 5", 0, "(label changed)\n", ""},
+           "the required parameters, and is thus invalid. Bitmask = [3]\"}]}\n"},
+          {"new @/mib --pool 3 --cache 7 --path 12 --marker 5", 0, "(label changed)\n"},
           {"test-dir @/file", 1, "",
            "ICL_ERROR_FILE_WRITE (10), event code 0x23000239: creating a test file failed: Not a "
            "directory\n  library: "},
@@ -257,13 +251,11 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "{\"id\":null,\"text\":\"012\",\"host\":\"old\"},{\"id\":16,\"host\":\"\\u001b[2J"
            "\\u0007" +
                fffd + fffd + fffd + fffd + fffd + fffd + "\xc2\x9b\xc3\xa9\xf4\x8f\xbf\xbf" + fffd +
-               fffd + "\"}]}\n",
-           ""},
+               fffd + "\"}]}\n"},
           {"show @/odd", 0,
            "\n  16     "
            "\\x1B[2J\\x07\\xFF\\xC0\\xAF\\xED\\xA0\\x80\\xC2\\x9B\xc3\xa9\xf4\x8f\xbf\xbf"
-           "\\xE2\\x82\n",
-           ""},
+           "\\xE2\\x82\n"},
           // A result that never reaches its reader is a failure.
           {"show @/odd", 1, "", full, "%s >/dev/full"},
           {"--help", 1, "", full, "%s >/dev/full"},
@@ -276,23 +268,20 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "", "cd @ && %s"},
           {"--json test-dir @/b/cache", 0,
            "={\"schema\":1,\"command\":\"test-dir\",\"dir\":\"@/b/cache\",\"ok\":true,"
-           "\"created\":false}\n",
-           ""},
+           "\"created\":false}\n"},
           {"du @/empty", 0, "=@/empty: 0 KB\n",
            "=icl du: @/empty: none of the well-known "
            "sub-directories is here: is it an index cache?\n"},
-          {"--json du @/empty", 0, "\"kb\":0,\"indexCache\":false,\"complete\":true}", ""},
+          {"--json du @/empty", 0, "\"kb\":0,\"indexCache\":false,\"complete\":true}"},
           {"--json du @/du --detail", 0,
            "={\"schema\":1,\"command\":\"du\",\"dir\":\"@/du\",\"ok\":true,\"kb\":2052,"
            "\"indexCache\":true,\"subdirectories\":[{\"name\":\"ZU_Index\",\"kb\":3,\"complete\""
-           ":true},{\"name\":\"ZU_SIDB\",\"kb\":2049,\"complete\":true}],\"complete\":true}\n",
-           ""},
+           ":true},{\"name\":\"ZU_SIDB\",\"kb\":2049,\"complete\":true}],\"complete\":true}\n"},
           {"du @/dulink --detail", 0,
-           "=@/dulink: 3 KB\n  ZU_Index         3 KB\n  ZU_SIDB          0 KB\n", ""},
+           "=@/dulink: 3 KB\n  ZU_Index         3 KB\n  ZU_SIDB          0 KB\n"},
           {"du @/du --detail", 0,
            "=@/du: 2052 KB\n  ZU_Index         3 KB\n"
-           "  ZU_SIDB          2049 KB\n",
-           ""},
+           "  ZU_SIDB          2049 KB\n"},
           // -v: each sub-directory walked once, and a healthy walk logs no Error line.
           {"du @/du --detail -v", 0,
            "=debug: getDiskUsage:     processing path [@/du/ZU_SIDB]. "
@@ -308,9 +297,9 @@ TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
            "\"kb\":2052,\"indexCache\":true,\"complete\":true}\r\n",
            "", onTerminal},
           {"du @/du", 0, "=@/du: 2052 KB\n", "", "ICL_PROGRESS_DELAY_MS=0 %s"},
-          {"version", 0, "\nlibrary libicl.so.1, version ", ""},
-          {"help", 0, "\nFiles, beside the label in DIR:\n  icl_label.txt\n", ""},
-          {"--version --json", 0, "\"library\":{\"soname\":\"libicl.so.1\",", ""},
+          {"version", 0, "\nlibrary libicl.so.1, version "},
+          {"help", 0, "\nFiles, beside the label in DIR:\n  icl_label.txt\n"},
+          {"--version --json", 0, "\"library\":{\"soname\":\"libicl.so.1\","},
       },
       dir.path());
 }
@@ -399,8 +388,7 @@ TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsA
            "ms "
            "waiting for the index cache label lock [@/icl_label.lock] held by another writer.\n"
            "  (run again with -v for the library's full log)\n"},
-          {"--json update @ --pool 3 --cache 7 --path 2 --wait 1", 1, "Timed out after [1000] ms",
-           ""},
+          {"--json update @ --pool 3 --cache 7 --path 2 --wait 1", 1, "Timed out after [1000] ms"},
           {"new @ --pool 3 --cache 7 --path 2 --marker 5 --wait 9", 0, "(label changed)\n",
            "=icl new: waiting for the label lock on @... (another writer holds it; giving up "
            "after 9 s)\n"},
