@@ -342,6 +342,7 @@ void plantTemporaries(const TempDir& d) {
   writeFile(d.file("icl_label.claim"), gDead + "-1\n");
 }
 void liveClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); }
+void ownClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), writerTag() + "-7\n"); }
 void oddClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), "a\tb\x01\n"); }
 void pastClaim(const TempDir& d) { writeDated(d.file("icl_label.claim"), "otherhost-1\n", -20); }
 void futureClaim(const TempDir& d) { writeDated(d.file("icl_label.claim"), "otherhost-1\n", 20); }
@@ -468,6 +469,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       {shared, nullptr, {}, replaceClaim, SysOp::Rename, -1, kNew, {overtaken}, claim},
       {shared, plantTemporaries, {}, nullptr, open, 0, kNew, swept, live, left},
       {shared, liveClaim, {}, nullptr, open, -1, kOld, waited, claim},
+      {shared, ownClaim, {}, nullptr, open, 0, kNew, {}},  // a leftover of this very process
       {shared, oddClaim, {}, nullptr, open, -1, kOld, {stood("a\\x09b\\x01")}, claim},
       {shared, pastClaim, {}, nullptr, open, -1, kOld, waited, claim},
       {shared, futureClaim, {}, nullptr, open, -1, kOld, waited, claim},
@@ -490,7 +492,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       {!shared, holdsChange, sync(2), nullptr, open, -1, kNew, {unsynced("<d>/")}},
       {!shared, holdsChange, {}, nullptr, open, 0, kNew, {}},
   };
-  const size_t kUnbounded = 15;  // the row of interrupted calls
+  const size_t kUnbounded = 16;  // the row of interrupted calls
   ICLToolSetLabelClaimWaitCallback(heardClaim, nullptr);
   long notes = 0;  // the shared storage's note, once a process
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
