@@ -412,6 +412,9 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
     return e + "Could not take the index cache label " + what + " [<d>/icl_label." + what + "]: [" +
            why + "]";
   };
+  const std::string unsteady = e +
+                               "The index cache directory [<d>] keeps appearing and vanishing; "
+                               "the label was not changed.";
   const std::string noLockFile =
       e +
       "Cannot open the lock file [<d>/icl_label.lock]: [Permission denied]. The index cache "
@@ -491,6 +494,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       {!shared, holdsChange, sync(1), nullptr, open, -1, kNew, {unsynced("<d>/icl_label.txt")}},
       {!shared, holdsChange, sync(2), nullptr, open, -1, kNew, {unsynced("<d>/")}},
       {!shared, holdsChange, {}, nullptr, open, 0, kNew, {}},
+      {!shared, nullptr, {{open, 1, ENOENT, true, lockFile}}, nullptr, open, -1, kOld, {unsteady}},
   };
   const size_t kUnbounded = 16;  // the row of interrupted calls
   ICLToolSetLabelClaimWaitCallback(heardClaim, nullptr);
@@ -548,40 +552,51 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
 // Shared storage: a load that meets another host's replace of the label
 // (ESTALE, or ENOENT while the directory lists it) is tried again, a bounded
 // number of times, each with a Debug line; anything else, and anything on a
-// local file system, fails as it always did.
+// local file system, fails as it always did. The tool's listing of access
+// paths loads the label again after a read that found it replaced.
 TEST(LabelSharedStorage, ALoadThatMeetsAReplaceIsTriedAgainABoundedNumberOfTimes) {
   const std::string label = "icl_label.txt";
+  enum Who { Reader, Writer, Lister };
   const struct {
-    bool shared, present, writer;
+    bool shared, present;
+    Who who;
     SysOp op;
     int err;
-    long times;  // the label's first `times` calls of `op` fail with `err`
+    long times;  // the label's calls of `op` from `first` to `times` fail with `err`
     TICLError error;
     long retries;  // loads tried again
+    long first = 1;
   } rows[] = {
-      {true, true, false, SysOp::Open, ESTALE, 2, ICL_ERROR_NONE, 1},
-      {true, true, false, SysOp::Read, ESTALE, 2, ICL_ERROR_NONE, 1},
-      {true, true, false, SysOp::Open, ESTALE, 1000, ICL_ERROR_FILE_READ, 10},  // for good
-      {true, true, false, SysOp::Stat, ENOENT, 1, ICL_ERROR_NONE, 1},  // missing by name, listed
-      {true, false, false, SysOp::Stat, ENOENT, 0, ICL_ERROR_FILE_NOT_FOUND, 0},  // not listed
-      {true, true, false, SysOp::Open, EACCES, 2, ICL_ERROR_FILE_READ, 0},
-      {false, true, false, SysOp::Open, ESTALE, 2, ICL_ERROR_FILE_READ, 0},  // on a local disk
-      {true, true, true, SysOp::FcntlLock, ESTALE, 2, ICL_ERROR_NONE, 0},    // under the lock
+      {true, true, Reader, SysOp::Open, ESTALE, 2, ICL_ERROR_NONE, 1},
+      {true, true, Reader, SysOp::Read, ESTALE, 2, ICL_ERROR_NONE, 1},
+      {true, true, Reader, SysOp::Open, ESTALE, 1000, ICL_ERROR_FILE_READ, 10},  // for good
+      {true, true, Reader, SysOp::Stat, ENOENT, 1, ICL_ERROR_NONE, 1},  // missing by name, listed
+      {true, false, Reader, SysOp::Stat, ENOENT, 0, ICL_ERROR_FILE_NOT_FOUND, 0},  // not listed
+      {true, true, Reader, SysOp::Open, EACCES, 2, ICL_ERROR_FILE_READ, 0},
+      {false, true, Reader, SysOp::Open, ESTALE, 2, ICL_ERROR_FILE_READ, 0},  // on a local disk
+      {true, true, Writer, SysOp::FcntlLock, ESTALE, 2, ICL_ERROR_NONE, 0},   // under the lock
+      {false, true, Lister, SysOp::Open, ENOENT, 2, ICL_ERROR_NONE, 0, 2},
   };
   for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
     const auto& row = rows[i];
     SCOPED_TRACE("row " + std::to_string(i + 1));
     TempDir dir;
-    if (row.present) writeFile(dir.file(label), row.writer ? kOld : kNew);  // one to change
+    if (row.present) writeFile(dir.file(label), row.who == Writer ? kOld : kNew);  // to change
     writeFile(dir.file("icl_label.lock"), "");
     ICLController controller("hostA", dir.path().c_str());
     controller.SetICLData(ICLData{3, 7, 77, 12});
     LogCapture log;
     FaultInjector faults;
     faults.fileSystemType(row.shared ? kFuse : 0xEF53);  // FUSE, ext4
-    for (long n = 1; n <= row.times; ++n) faults.failNth(n, row.err, false, {row.op}, label);
-    EXPECT_EQ(row.writer ? controller.UpdateICL(false) : controller.ReadDataFromICL(),
-              row.error == ICL_ERROR_NONE ? 0 : -1);
+    for (long n = row.first; n <= row.times; ++n)
+      faults.failNth(n, row.err, false, {row.op}, label);
+    const int result = row.who == Writer ? controller.UpdateICL(false)
+                       : row.who == Reader
+                           ? controller.ReadDataFromICL()
+                           : ICLToolReadAccessPaths(
+                                 controller, dir.path().c_str(),
+                                 [](const char*, int, int32_t, const char*, void*) {}, nullptr);
+    EXPECT_EQ(result, row.error == ICL_ERROR_NONE ? 0 : -1);
     EXPECT_EQ(controller.GetICLError(), row.error);
     EXPECT_EQ(log.count("loading it again"), row.retries);
   }

@@ -87,7 +87,7 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   }
 }
 
-enum class Op { Update, UpdateOrNew, Remove, Check, Loaded, New };
+enum class Op { Update, UpdateOrNew, Remove, Check, Loaded, LoadedGone, New };
 
 TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
   const std::string with13 = kM100 + "USED_BY_ACCESSPATHID: 13 #hostA\n";
@@ -175,6 +175,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
       {with13.c_str(), Op::Check, {4, 7, 0, 13}, -1, ICL_ERROR_MISMATCH, nullptr, {}},
       {"", Op::Check, kId, -1, ICL_ERROR_FILE_INVALID, nullptr, {invalid(0)}},
       {pool.c_str(), Op::Loaded, kId, 0, ICL_ERROR_FILE_INVALID, marked.c_str(), notLoaded},
+      {pool.c_str(), Op::LoadedGone, kId, 0, ICL_ERROR_FILE_INVALID, marked.c_str(), notLoaded},
       {nullptr, Op::New, kId, 0, ICL_ERROR_NONE, kNew.c_str(), {}},
       {nullptr, Op::New, lowest, 0, ICL_ERROR_NONE, forged.c_str(), {}, evilHost, evilText},
       {nullptr, Op::New, kId, 0, ICL_ERROR_NONE, described.c_str(), {}, nullptr, longText.c_str()},
@@ -195,13 +196,17 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     stat(label.c_str(), &before);
     LogCapture log;
     ICLData found;
-    if (c.op == Op::Loaded) {  // a rewrite of the copy loaded last, invalid as it may be
+    const bool loaded = c.op == Op::Loaded || c.op == Op::LoadedGone;
+    if (loaded) {  // a rewrite of the copy loaded last, invalid as it may be
       EXPECT_EQ(controller.UpdateICLInternal(ICL_UPDATE_ADD), -1) << "nothing loaded yet";
       EXPECT_EQ(controller.InternalReadDataFromICL(found), -1);
     }
+    // Removed since: written anew (the inode kept open, so that the new file cannot reuse it).
+    const int gone = c.op == Op::LoadedGone ? open(label.c_str(), O_RDONLY) : -1;
+    if (gone >= 0) unlink(label.c_str());
     const int result = c.op == Op::Check    ? controller.CheckICL()
                        : c.op == Op::Remove ? controller.RemoveAccessPathIDfromICL()
-                       : c.op == Op::Loaded ? controller.UpdateICLInternal(ICL_UPDATE_ADD)
+                       : loaded             ? controller.UpdateICLInternal(ICL_UPDATE_ADD)
                        : c.op == Op::New    ? controller.WriteNewICL()
                                             : controller.UpdateICL(c.op == Op::UpdateOrNew);
     EXPECT_EQ(result, c.result);
@@ -211,6 +216,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     EXPECT_EQ(stat(label.c_str(), &after) == 0 && after.st_ino == before.st_ino,
               c.after == nullptr && c.before != nullptr)
         << "a label is replaced when, and only when, it changes";
+    if (gone >= 0) close(gone);
     Lines errors = log.errors();
     for (std::string& line : errors) {
       if (line.find(dir.path()) != std::string::npos)

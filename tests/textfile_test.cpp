@@ -107,6 +107,11 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
     }
     EXPECT_EQ(faults.calls(SysOp::Open), faults.calls(SysOp::Close) + (c.failing == SysOp::Open));
   }
+  {  // a loaded file's descriptor is closed once, after the load or with the reader
+    FaultInjector faults;
+    { ZUPITextFileOpen once(plain.c_str(), nullptr, true), kept(plain.c_str(), nullptr, false); }
+    EXPECT_EQ(faults.calls(SysOp::Close), faults.calls(SysOp::Open));
+  }
   LogCapture log;
   ZUPITextFileOpen big(dir.file("big").c_str(), nullptr, false);
   EXPECT_EQ(big.setMaxFileSize(65001), 0);
