@@ -1,6 +1,5 @@
 #include "TempDir.h"
 
-#include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -62,14 +61,8 @@ void makeDir(const std::string& path, mode_t mode) {
   if (mkdir(path.c_str(), mode) != 0) throw std::runtime_error("cannot make " + path);
 }
 
-int runInChild(const std::function<int()>& body, bool unprivileged) {
+int runInChild(const std::function<int()>& body) {
   const pid_t pid = fork();
-  const uid_t nobody = 65534;
-  if (pid == 0 && unprivileged && geteuid() == 0 &&
-      (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
-       setresuid(nobody, nobody, nobody) != 0)) {
-    _exit(254);
-  }
   if (pid == 0) {
     try {
       _exit(body() & 0xFF);

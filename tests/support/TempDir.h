@@ -33,10 +33,9 @@ bool fileExists(const std::string& path);  // by lstat: a dangling link exists
 mode_t modeOf(const std::string& path);    // its permission bits, 0 when it cannot be examined
 void makeDir(const std::string& path, mode_t mode = 0755);
 
-// Runs `body` in a forked child: its result (0 to 253), or -1 if it died by
-// a signal. With `unprivileged`, a root parent's child first becomes user
-// and group 65534, so that permission cases hold under CI's root too.
-int runInChild(const std::function<int()>& body, bool unprivileged = false);
+// Runs `body` in a forked child: its result (0 to 254; 255 when it threw),
+// or -1 if it died by a signal.
+int runInChild(const std::function<int()>& body);
 
 }  // namespace icl::test
 
