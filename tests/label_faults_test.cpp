@@ -277,18 +277,6 @@ TEST(LabelLocking, AChildForkedWhileTheLockIsHeldDoesNotKeepIt) {
   waitpid(child, nullptr, 0);
 }
 
-TEST(LabelLocking, ANewLockFileHasTheDirectorysModeLessItsExecuteBits) {
-  const mode_t umaskBefore = umask(077);  // whatever the umask
-  for (auto modes : {std::pair<mode_t, mode_t>{0755, 0644}, {0775, 0664}, {0777, 0666}}) {
-    TempDir fresh;
-    writeFile(fresh.file("icl_label.txt"), kOld);
-    ASSERT_EQ(chmod(fresh.path().c_str(), modes.first), 0);
-    EXPECT_EQ(change(fresh, true), 0);
-    EXPECT_EQ(modeOf(fresh.file("icl_label.lock")), modes.second);
-  }
-  umask(umaskBefore);
-}
-
 TEST(LabelNoThrow, ALogSinkThatThrowsEndsEachOperationWithMinusOne) {
   TempDir dir;
   writeFile(dir.file("icl_label.txt"), kOld);

@@ -42,13 +42,17 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   const std::string label = dir.file("icl_label.txt");
   ICLController controller("hostA", dir.path().c_str());
   controller.SetICLData(kId);
-  for (auto modes : {std::pair<mode_t, mode_t>{022, 0644}, {077, 0600}}) {
+  ASSERT_EQ(chmod(dir.path().c_str(), 0775), 0);
+  for (auto modes : {std::pair<mode_t, mode_t>{077, 0600}, {022, 0644}}) {
     writeFile(label, "not a label", 0640);
     const mode_t previous = umask(modes.first);
     EXPECT_EQ(controller.WriteNewICL(), 0);
     umask(previous);
     EXPECT_EQ(modeOf(label), modes.second);
   }
+  // The lock file, made at the first write: the directory's mode less its execute bits, whatever
+  // the umask.
+  EXPECT_EQ(modeOf(dir.file("icl_label.lock")), 0664u);
   // Only a privileged writer may give the label back to its owner; refused
   // that for want of privilege (EPERM) it still keeps the group, as one
   // whose owner is its own does, unless refused that too; any other failure
