@@ -4,7 +4,6 @@
 
 #include <stdlib.h>
 
-#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -395,32 +394,6 @@ TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsA
       },
       dir.path());
   holder.join();
-}
-
-TEST(ToolFeedback, AClearedWalkCallbackIsNeverCalledAgainWhicheverThreadWalks) {
-  TempDir dir;
-  for (int i = 0; i < 300; ++i) writeFile(dir.file("f" + std::to_string(i)), "x");
-  static std::atomic<bool> set{false};
-  static std::atomic<int> calls{0}, late{0};
-  std::atomic<bool> stop{false};
-  std::vector<std::thread> walkers;
-  for (int t = 0; t < 2; ++t) {
-    walkers.emplace_back([&] {
-      while (!stop) EXPECT_EQ(getDiskUsage(dir.path().c_str()), 300);
-    });
-  }
-  for (int round = 0; round < 300; ++round) {
-    set = true;
-    ICLToolSetWalkProgressCallback([](const ICLWalkProgress*, void*) { ++calls, late += !set; },
-                                   nullptr);
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
-    ICLToolSetWalkProgressCallback(nullptr, nullptr);
-    set = false;
-  }
-  stop = true;
-  for (std::thread& t : walkers) t.join();
-  EXPECT_GT(calls, 0);
-  EXPECT_EQ(late, 0) << "calls after the callback was cleared";
 }
 
 }  // namespace
