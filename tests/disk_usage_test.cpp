@@ -234,10 +234,11 @@ TEST(DiskUsageWalk, EachFailingCallOrThrowingLogSinkLosesOnlyItsPartAndSaysWhy) 
   makeDir(top);
   sizedFile(top + "/f", 5000);  // 5
   makeDir(top + "/s");
-  sizedFile(top + "/s/g\n\x1b\\", 1);  // 1; a name from disk is shown escaped, never forging a line
+  sizedFile(top + "/s/g\n\x1b\\ ~",
+            1);  // 1; a name from disk is shown escaped, never forging a line
   const std::string sNotListed =
       "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
-  const std::string g = top + "/s/g\\n\\x1b\\\\";  // as shown
+  const std::string g = top + "/s/g\\n\\x1b\\\\ ~";  // as shown
   const Lines statsFailed = {"E getDiskUsage: Failed to stat [" + top + "/f" + eio,
                              "E getDiskUsage: Failed to stat [" + g + eio},
               sNotOpened = {openFailed(top + "/s", "Permission denied"), noHandle(top + "/s")},
