@@ -20,7 +20,8 @@
 // other call is checked; fcntlLock is fcntl with a lock record (F_SETLK, F_SETLKW, F_GETLK and the
 // F_OFD_ forms); getdents64 lists a directory raw into a buffer of struct
 // linux_dirent64 records; statfs tells which file system holds a path
-// (local, FUSE, NFS, ...).
+// (local, FUSE, NFS, ...); fstat asks the file system, not the kernel's
+// copy of the attributes (SysCalls.cpp says why).
 
 // clang-format off
 #define ICL_SYS_CALLS(X) \
@@ -30,7 +31,7 @@
   X(Read,       read,       "read",       ssize_t(int fd, void* buffer, size_t count),                  ::read)         \
   X(Write,      write,      "write",      ssize_t(int fd, const void* buffer, size_t count),            ::write)        \
   X(Fsync,      fsync,      "fsync",      int(int fd),                                                  ::fsync)        \
-  X(Fstat,      fstat,      "fstat",      int(int fd, struct stat* st),                                 ::fstat)        \
+  X(Fstat,      fstat,      "fstat",      int(int fd, struct stat* st),                                 realFstat)      \
   X(Stat,       stat,       "stat",       int(const char* path, struct stat* st),                       ::stat)         \
   X(Lstat,      lstat,      "lstat",      int(const char* path, struct stat* st),                       ::lstat)        \
   X(Fstatat,    fstatat,    "fstatat",    int(int dirFd, const char* path, struct stat* st, int flags), ::fstatat)      \

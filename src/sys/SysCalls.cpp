@@ -1,6 +1,8 @@
 #include "SysCalls.h"
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -21,6 +23,17 @@ int realOpenat(int dirFd, const char* path, int flags, mode_t mode) {
 int realAccess(const char* path, int mode) { return ::faccessat(AT_FDCWD, path, mode, AT_EACCESS); }
 
 int realFcntlLock(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
+
+// Asks the file system for the file's attributes before answering from the
+// kernel's copy: a FUSE client (bindfs, sshfs) keeps the size it last saw for
+// a while, and reads stop at that size, so a label another client has since
+// replaced with a longer one would load cut short, its last lines missing. A
+// failed refresh leaves the answer to fstat, whose own failure is the one told.
+int realFstat(int fd, struct stat* st) {
+  struct statx fresh;
+  (void)::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME, &fresh);
+  return ::fstat(fd, st);
+}
 
 ssize_t realGetdents64(int fd, void* buffer, size_t count) {
   return ::syscall(SYS_getdents64, fd, buffer, count);
