@@ -234,8 +234,8 @@ TEST(DiskUsageWalk, EachFailingCallOrThrowingLogSinkLosesOnlyItsPartAndSaysWhy) 
   makeDir(top);
   sizedFile(top + "/f", 5000);  // 5
   makeDir(top + "/s");
-  sizedFile(top + "/s/g\n\x1b\\ ~",
-            1);  // 1; a name from disk is shown escaped, never forging a line
+  // 1; a name from disk is shown escaped, never forging a line
+  sizedFile(top + "/s/g\n\x1b\\ ~", 1);
   const std::string sNotListed =
       "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
   const std::string g = top + "/s/g\\n\\x1b\\\\ ~";  // as shown
