@@ -1,6 +1,7 @@
 #include "FileIo.h"
 
 #include <errno.h>
+#include <linux/magic.h>
 
 #include "SysCalls.h"
 
@@ -34,6 +35,16 @@ int openRetry(const char* path, int flags, mode_t mode) {
 int openatRetry(int dirFd, const char* path, int flags, mode_t mode) {
   return retryEintr(calls().openat, dirFd, path, flags, mode);
 }
+
+bool readAroundPageCache(int fd, int openFlags) {
+  struct statfs fs;
+  if (calls().fstatfs(fd, &fs) != 0 || static_cast<unsigned long>(fs.f_type) != FUSE_SUPER_MAGIC) {
+    return false;
+  }
+  return calls().setFlags(fd, openFlags | O_DIRECT) == 0;
+}
+
+bool readThroughPageCache(int fd, int openFlags) { return calls().setFlags(fd, openFlags) == 0; }
 
 ssize_t readFull(int fd, void* buffer, size_t count) {
   char* out = static_cast<char*>(buffer);

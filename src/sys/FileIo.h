@@ -74,6 +74,18 @@ int writeFull(int fd, const void* buffer, size_t count);
 
 int fsyncRetry(int fd);
 
+// Where `fd` (opened with `openFlags`) is on FUSE, makes its reads bypass
+// the kernel's page cache (O_DIRECT, set after the open, so the file system
+// itself opens nothing differently) and answers true. A path-based FUSE
+// server (bindfs, sshfs) gives a name one kernel inode whatever file it holds,
+// so a process still reading a file since replaced under that name refills
+// the cache with the old bytes, and every later reader would read those.
+bool readAroundPageCache(int fd, int openFlags);
+// Reads of `fd` go through the page cache again, for a FUSE server whose
+// backing file refuses a direct read (EINVAL: passthrough to a block file
+// system wants aligned buffers). False when they could not be made to.
+bool readThroughPageCache(int fd, int openFlags);
+
 }  // namespace sys
 }  // namespace icl
 

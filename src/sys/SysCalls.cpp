@@ -24,6 +24,8 @@ int realAccess(const char* path, int mode) { return ::faccessat(AT_FDCWD, path, 
 
 int realFcntlLock(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
 
+int realSetFlags(int fd, int flags) { return ::fcntl(fd, F_SETFL, flags); }
+
 // Asks the file system for the file's attributes before answering from the
 // kernel's copy: a FUSE client (bindfs, sshfs) keeps the size it last saw for
 // a while, and reads stop at that size, so a label another client has since

@@ -71,8 +71,8 @@ class FileLoad {
     if (icl::openFlagsForMode(mode, flags)) {
       // O_NONBLOCK: should a FIFO have been swapped in since the stat, the
       // open must not wait for a writer; the fstat below then refuses it.
-      fd = icl::sys::UniqueFd(
-          icl::sys::openRetry(path_, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+      flags_ = flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+      fd = icl::sys::UniqueFd(icl::sys::openRetry(path_, flags_, 0666));
       if (!fd.valid()) err = errno;
     }
     if (!fd.valid()) {
@@ -83,6 +83,7 @@ class FileLoad {
     if (icl::sys::calls().fstat(fd.get(), &opened) != 0) return failedCall("fstat()");
     if (!S_ISREG(opened.st_mode)) return notRegular();
     if (exceedsSizeLimit(opened.st_size, limit_)) return tooLarge();
+    direct_ = icl::sys::readAroundPageCache(fd.get(), flags_);
     return reserve(static_cast<size_t>(opened.st_size) + 1);
   }
 
@@ -95,8 +96,13 @@ class FileLoad {
       const ssize_t got =
           icl::sys::retryEintr(icl::sys::calls().read, fd.get(), static_cast<void*>(bytes_ + size),
                                capacity_ - 1 - size);
+      const int readErr = errno;
+      if (got < 0 && readErr == EINVAL && direct_) {
+        direct_ = false;
+        if (icl::sys::readThroughPageCache(fd.get(), flags_)) continue;
+      }
       if (got < 0) {
-        err = errno;
+        err = readErr;
         log_.Error(kLoadFunction, "Failed to read the entire file [%s].", path_);
         logCall("read()", err);
         return failWith(ZUPI_FILE_UNREADABLE);
@@ -201,6 +207,8 @@ class FileLoad {
   int limit_;
   char* bytes_ = nullptr;
   size_t capacity_ = 0;
+  int flags_ = 0;        // as opened
+  bool direct_ = false;  // reads bypass the page cache (FileIo.h)
 };
 
 // Tells `report` what the load saw, for the label's writers. False when

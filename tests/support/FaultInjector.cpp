@@ -55,7 +55,7 @@ struct Wrapper<R (*)(A...)> {
     if ((Op == SysOp::Open || Op == SysOp::Openat) && result >= 0) {
       gActive->opened(static_cast<int>(result), file);
     }
-    if constexpr (Op == SysOp::Statfs) {
+    if constexpr (Op == SysOp::Statfs || Op == SysOp::Fstatfs) {
       if (result == 0 && gActive->fileSystemType() != 0) {
         std::get<1>(std::make_tuple(args...))->f_type =
             static_cast<__fsword_t>(gActive->fileSystemType());

@@ -61,7 +61,7 @@ class FaultInjector {
   // Runs `act` once, just before the first call of `op` on a file whose
   // class ends with `file`: another writer acting at that moment.
   void before(SysOp op, const std::string& file, std::function<void()> act);
-  // statfs answers `type` as the file system's type (0x65735546: FUSE).
+  // statfs and fstatfs answer `type` as the file system's type (0x65735546: FUSE).
   void fileSystemType(unsigned long type);
 
   long calls(SysOp op) const;
