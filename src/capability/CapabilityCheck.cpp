@@ -11,7 +11,6 @@
 #include "capability/DirectoryChain.h"
 #include "capability/ScratchFile.h"
 #include "label/LabelDirectory.h"
-#include "label/LabelNames.h"
 #include "label/NoThrow.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"
@@ -121,12 +120,9 @@ TICLError reportLockRefused(EvDebug& log, int err, const char* path) {
 // own, so no other process has reason to hold it: the lock is tried once,
 // never waited for.
 TICLError proveRecordLock(EvDebug& log, int fd, const char* path) {
-  struct flock lock;
-  memset(&lock, 0, sizeof lock);
+  struct flock lock = {};  // l_start and l_len 0: the whole file
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;  // to the end of the file: the whole file
   if (icl::sys::calls().fcntlLock(fd, F_SETLK, &lock) == -1) {
     return reportLockRefused(log, errno, path);
   }

@@ -2,8 +2,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <new>
-
 #include "ICLRoutines.h"
 #include "ZUPIFileOpen.h"
 #include "ZUPlatformInfo.h"

@@ -67,10 +67,6 @@ OwnLineText ownLineText(int32_t accessPathID) {
   return own;
 }
 
-bool isPoolKey(const char* normalised) { return startsWith(normalised, kPoolKey); }
-bool isCacheKey(const char* normalised) { return startsWith(normalised, kCacheKey); }
-bool isMarkerKey(const char* normalised) { return startsWith(normalised, kMarkerKey); }
-
 bool parseLabelId(const char* text, int32_t& value) {
   bool negative;
   uint64_t magnitude;
@@ -98,19 +94,15 @@ bool parseLabelMarker(const char* text, int64_t& value) {
 
 void scanNormalisedLine(const char* normalised, const OwnLineText& own, int32_t ownAccessPathID,
                         LabelScan& scan) {
-  if (isPoolKey(normalised)) {
-    if (!parseLabelId(normalised + sizeof kPoolKey - 1, scan.found.indexCachePoolID)) {
-      scan.found.indexCachePoolID = 0;
-    }
-    scan.seenMask |= kSeenPool;
-  }
-  if (isCacheKey(normalised)) {
-    if (!parseLabelId(normalised + sizeof kCacheKey - 1, scan.found.indexCacheID)) {
-      scan.found.indexCacheID = 0;
-    }
-    scan.seenMask |= kSeenCache;
-  }
-  if (isMarkerKey(normalised)) {
+  // A key's value that does not parse counts as 0, the key as seen.
+  const auto scanId = [&](const auto& key, int32_t& id, int seen) {
+    if (!startsWith(normalised, key)) return;
+    if (!parseLabelId(normalised + sizeof key - 1, id)) id = 0;
+    scan.seenMask |= seen;
+  };
+  scanId(kPoolKey, scan.found.indexCachePoolID, kSeenPool);
+  scanId(kCacheKey, scan.found.indexCacheID, kSeenCache);
+  if (startsWith(normalised, kMarkerKey)) {
     if (!parseLabelMarker(normalised + sizeof kMarkerKey - 1, scan.found.timeStampMarker)) {
       scan.found.timeStampMarker = 0;
     }
@@ -196,7 +188,7 @@ LabelRewrite rewriteLabelText(ZUPITextFileOpen& copy, TUpdateMode mode, const IC
   while (!copy.isEof()) {
     const char* line = copy.readln();
     sanitizeString(normalised, line, kNormalisedLineSize);
-    if (!removing && isMarkerKey(normalised)) {
+    if (!removing && startsWith(normalised, kMarkerKey)) {
       rewrite.markerLineFound = true;
       // A marker of 0 means "not compared", never "reset the label's marker".
       if (data.timeStampMarker != 0) {

@@ -33,10 +33,6 @@ struct OwnLineText {
 };
 OwnLineText ownLineText(int32_t accessPathID);
 
-bool isPoolKey(const char* normalised);
-bool isCacheKey(const char* normalised);
-bool isMarkerKey(const char* normalised);
-
 // Parses a decimal id as "%d" would (leading white space, an optional sign,
 // digits up to the first non-digit) but refuses what does not fit 32 bits
 // instead of wrapping it. False (value untouched) when nothing parses.

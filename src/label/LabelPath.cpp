@@ -4,7 +4,6 @@
 
 #include "ICLRoutines.h"
 #include "label/LabelDirectory.h"
-#include "label/LabelNames.h"
 #include "label/LabelOp.h"
 #include "sys/Absent.h"
 #include "sys/SysCalls.h"

@@ -1,5 +1,4 @@
 #include <errno.h>
-#include <stdio.h>
 
 #include <new>
 
@@ -105,33 +104,20 @@ bool labelRefusedForItsSize(const LabelOp& op) {
 
 bool sameIdentity(EvDebug& log, const ICLData& expected, const ICLData& found, bool compareMarker,
                   EvLogLevel level, const char* function) {
-  char lines[3][160] = {};
-  if (found.indexCachePoolID != expected.indexCachePoolID) {
-    snprintf(
-        lines[0], sizeof lines[0],
-        "ICL_LABEL mismatch. Expected IndexCachePool ID: [%d], IndexCachePool ID in file: [%d]",
-        expected.indexCachePoolID, found.indexCachePoolID);
-  }
-  if (found.indexCacheID != expected.indexCacheID) {
-    snprintf(lines[1], sizeof lines[1],
-             "ICL_LABEL mismatch. Expected IndexCacheID: [%d], IndexCacheID in file: [%d]",
-             expected.indexCacheID, found.indexCacheID);
-  }
-  if (compareMarker && found.timeStampMarker != expected.timeStampMarker) {
-    snprintf(lines[2], sizeof lines[2],
-             "ICL_LABEL mismatch. Expected timeStampMarker: [%ld], timeStampMarker in file: [%ld]",
-             static_cast<long>(expected.timeStampMarker), static_cast<long>(found.timeStampMarker));
-  }
   bool same = true;
-  for (const char* line : lines) {
-    if (line[0] == '\0') continue;
+  const auto compare = [&](bool differs, const char* what, long want, long got) {
+    if (!differs) return;
     same = false;
-    if (level == EV_LOG_ERROR) {
-      log.Error(function, "%s", line);
-    } else {
-      log.Debug(function, "%s", line);
-    }
-  }
+    (log.*(level == EV_LOG_ERROR ? &EvDebug::Error : &EvDebug::Debug))(
+        function, "ICL_LABEL mismatch. Expected %s: [%ld], %s in file: [%ld]", what, want, what,
+        got);
+  };
+  compare(found.indexCachePoolID != expected.indexCachePoolID, "IndexCachePool ID",
+          expected.indexCachePoolID, found.indexCachePoolID);
+  compare(found.indexCacheID != expected.indexCacheID, "IndexCacheID", expected.indexCacheID,
+          found.indexCacheID);
+  compare(compareMarker && found.timeStampMarker != expected.timeStampMarker, "timeStampMarker",
+          static_cast<long>(expected.timeStampMarker), static_cast<long>(found.timeStampMarker));
   return same;
 }
 

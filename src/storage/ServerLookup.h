@@ -17,7 +17,6 @@
 //    checked on the lock file, which is never replaced. sshfs numbers inodes
 //    per mount and per name, so there it tells nothing and is not asked.
 
-#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <linux/magic.h>
+#include <unistd.h>
 
 #include "SysCalls.h"
 
@@ -34,6 +35,11 @@ int openRetry(const char* path, int flags, mode_t mode) {
 
 int openatRetry(int dirFd, const char* path, int flags, mode_t mode) {
   return retryEintr(calls().openat, dirFd, path, flags, mode);
+}
+
+bool directoryWritable(const std::string& directory) {
+  if (calls().access(directory.c_str(), W_OK) == 0) return true;
+  return !(errno == EACCES || errno == EPERM || errno == EROFS);
 }
 
 bool readAroundPageCache(int fd, int openFlags) {

@@ -8,6 +8,8 @@
 #include <errno.h>
 #include <sys/types.h>
 
+#include <string>
+
 namespace icl {
 namespace sys {
 
@@ -73,6 +75,11 @@ ssize_t readOnce(int fd, void* buffer, size_t count);
 int writeFull(int fd, const void* buffer, size_t count);
 
 int fsyncRetry(int fd);
+
+// Whether this process could create or replace files in `directory`. Only a
+// clear refusal (EACCES, EPERM, EROFS) counts as no; an error that says
+// nothing counts as yes.
+bool directoryWritable(const std::string& directory);
 
 // Where `fd` (opened with `openFlags`) is on FUSE, makes its reads bypass
 // the kernel's page cache (O_DIRECT, set after the open, so the file system

@@ -1,37 +1,27 @@
 #include "sys/FileStep.h"
 
+#include <stddef.h>
+
 namespace icl {
 
 const char* fileStepText(FileStep step) {
-  switch (step) {
-    case FileStep::None:
-      break;
-    case FileStep::Creating:
-      return "creating";
-    case FileStep::Examining:
-      return "examining";
-    case FileStep::SettingOwner:
-      return "setting the owner of";
-    case FileStep::SettingGroup:
-      return "setting the group of";
-    case FileStep::SettingPermissions:
-      return "setting the permissions of";
-    case FileStep::Writing:
-      return "writing";
-    case FileStep::Syncing:
-      return "syncing";
-    case FileStep::Closing:
-      return "closing";
-    case FileStep::Renaming:
-      return "renaming";
-    case FileStep::OpeningDirectory:
-      return "opening the directory";
-    case FileStep::SyncingDirectory:
-      return "syncing the directory";
-    case FileStep::ClosingDirectory:
-      return "closing the directory";
-  }
-  return "";
+  static const char* const kTexts[] = {"",
+                                       "creating",
+                                       "examining",
+                                       "setting the owner of",
+                                       "setting the group of",
+                                       "setting the permissions of",
+                                       "writing",
+                                       "syncing",
+                                       "closing",
+                                       "renaming",
+                                       "opening the directory",
+                                       "syncing the directory",
+                                       "closing the directory"};
+  static_assert(
+      sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(FileStep::ClosingDirectory) + 1,
+      "one text a step, in the steps' order");
+  return kTexts[static_cast<size_t>(step)];
 }
 
 }  // namespace icl

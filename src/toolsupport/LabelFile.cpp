@@ -8,10 +8,8 @@
 
 #include <string>
 
-#include "ICLRoutines.h"
 #include "ICLToolSupport.h"
 #include "label/LabelDirectory.h"
-#include "label/LabelNames.h"
 #include "sys/Absent.h"
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"

@@ -62,13 +62,6 @@ bool lockRefusedByFileSystem(int err) {
   return err == EINVAL || err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP;
 }
 
-// Whether this process could create or replace files in `directory`. Only a
-// clear refusal counts as no; an error that says nothing counts as yes.
-bool directoryWritable(const std::string& directory) {
-  if (sys::calls().access(directory.c_str(), W_OK) == 0) return true;
-  return !(errno == EACCES || errno == EPERM || errno == EROFS);
-}
-
 // Those who may replace the label are those who may write the directory:
 // a new lock file takes the directory's group and its permission bits less
 // the execute bits, whatever the umask. Returns 0, or the errno of a step
@@ -120,7 +113,7 @@ LockResult LabelLock::take(const std::string& lockPath, Clock::time_point deadli
     if (err == EACCES || err == EPERM) {
       // A lock file we may not open, in a directory we may write: going on
       // unlocked could undo a change another writer makes under the lock.
-      return directoryWritable(directory) ? LockResult::Refused : LockResult::NoAccess;
+      return sys::directoryWritable(directory) ? LockResult::Refused : LockResult::NoAccess;
     }
     return LockResult::Failed;
   }

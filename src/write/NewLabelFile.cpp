@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "label/LabelDirectory.h"
 #include "label/LabelNames.h"

@@ -42,7 +42,9 @@ const unsigned kSweepOneIn = 64;
 
 // What a change is to write, as its plan found the label.
 struct Plan {
-  enum Step { Write, Done, Fail } step = Fail;
+  enum Step { Write, Done, Fail };
+  explicit Plan(Step first = Fail) : step(first) {}
+  Step step;
   LabelWriteKind kind = LabelWriteKind::Rewrite;
   const char* function = kRewrite;  // the write's lines log under this
   std::string text;                 // the new label
@@ -55,31 +57,28 @@ struct Plan {
 
 enum class Outcome { Succeeded, Failed, Superseded };
 
-Plan failed() { return Plan(); }
-Plan done() {
-  Plan plan;
-  plan.step = Plan::Done;
-  return plan;
-}
-
-bool hasFullIdentity(const ICLData& data) {
-  return data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
-         data.timeStampMarker != 0;
+// WriteNewICL needs every part of the identity; refused, it says so.
+bool refusedAsIllegal(LabelOp& op) {
+  const ICLData& data = op.identity;
+  if (data.accessPathID != 0 && data.indexCacheID != 0 && data.indexCachePoolID != 0 &&
+      data.timeStampMarker != 0) {
+    return false;
+  }
+  op.self.Error(kWriteNew, "Illegal request. Aborting.");
+  return true;
 }
 
 // --- Plans ---------------------------------------------------------------
 
 // The label read through `from`, rewritten for the caller's access path.
-Plan rewritePlan(LabelOp& op, TUpdateMode mode, ZUPITextFileOpen& from, LoadReport loaded,
-                 bool hadLabel) {
-  const LabelRewrite rewrite = rewriteLabelText(from, mode, op.identity, op.host);
+Plan rewritePlan(LabelOp& op, TUpdateMode mode, LoadReport loaded, bool hadLabel) {
+  const LabelRewrite rewrite = rewriteLabelText(*op.reader, mode, op.identity, op.host);
   if (mode == ICL_UPDATE_ADD && !rewrite.markerLineFound) {
     op.self.Debug(kRewrite,
                   "Warning! Timestamp info did not appear in original ICL file. Adding to the end "
                   "of the new one.");
   }
-  Plan plan;
-  plan.step = Plan::Write;
+  Plan plan(Plan::Write);
   plan.text = rewrite.text;
   plan.loaded = std::move(loaded);
   plan.hadLabel = hadLabel;
@@ -91,13 +90,8 @@ Plan rewritePlan(LabelOp& op, TUpdateMode mode, ZUPITextFileOpen& from, LoadRepo
 // A new label listing only the caller's access path, over whatever stands
 // at the name now (the check before the rename makes sure it still does).
 Plan newLabelPlan(LabelOp& op) {
-  if (!hasFullIdentity(op.identity)) {
-    op.self.Error(kWriteNew, "Illegal request. Aborting.");
-    return failed();
-  }
-  if (op.self.ConstructICLPath() != 0) return failed();
-  Plan plan;
-  plan.step = Plan::Write;
+  if (refusedAsIllegal(op) || op.self.ConstructICLPath() != 0) return Plan();
+  Plan plan(Plan::Write);
   plan.kind = LabelWriteKind::NewLabel;
   plan.function = kWriteNew;
   plan.hadLabel = sys::calls().stat(op.labelPath.c_str(), &plan.loaded.named) == 0;
@@ -115,21 +109,21 @@ Plan replaceUnusablePlan(LabelOp& op, bool allowNew) {
                   "access path it lists. Trim it to the access paths in use, or move it aside, "
                   "then try again.",
                   op.labelPath.c_str(), kReaderSizeLimit);
-    return failed();
+    return Plan();
   }
   const TICLError why = op.error;
   if (why != ICL_ERROR_FILE_NOT_FOUND && why != ICL_ERROR_FILE_INVALID && why != ICL_ERROR_NONE) {
     op.self.Error(kUpdate,
                   "Failing UpdateICL request because of previous error. (ICL Error code [%d])",
                   static_cast<int>(why));
-    return failed();
+    return Plan();
   }
   if (!allowNew) {
     op.error = ICL_ERROR_NEW_LABEL_NOT_ALLOWED;
     op.self.Error(kUpdate,
                   "A completely new ICL would need to be written, but this is not allowed by the "
                   "parameters given to this function.");
-    return failed();
+    return Plan();
   }
   if (why != ICL_ERROR_NONE) {
     op.self.Debug(kUpdate, "Ignoring previous ICL error as we are updating the ICL");
@@ -154,23 +148,23 @@ Plan updatePlan(LabelOp& op, bool allowNew) {
   }
   if (!same) {
     op.error = ICL_ERROR_MISMATCH;
-    return failed();
+    return Plan();
   }
-  return rewritePlan(op, ICL_UPDATE_ADD, *op.reader, std::move(loaded), true);
+  return rewritePlan(op, ICL_UPDATE_ADD, std::move(loaded), true);
 }
 
 // Remove and CheckICL: the label read afresh must be the caller's.
 Plan verifiedPlan(LabelOp& op, TUpdateMode mode, bool compareMarker) {
   ICLData found = {0, 0, 0, 0};
   LoadReport loaded;
-  if (readLabel(op, found, loaded) != 0) return failed();
+  if (readLabel(op, found, loaded) != 0) return Plan();
   if (!sameIdentity(op.self, op.identity, found, compareMarker, EV_LOG_DEBUG, kVerify)) {
     op.error = ICL_ERROR_MISMATCH;
-    return failed();
+    return Plan();
   }
   // Another writer may have added the access path since CheckICL's first read.
-  if (mode == ICL_UPDATE_ADD && found.accessPathID != 0) return done();
-  return rewritePlan(op, mode, *op.reader, std::move(loaded), true);
+  if (mode == ICL_UPDATE_ADD && found.accessPathID != 0) return Plan(Plan::Done);
+  return rewritePlan(op, mode, std::move(loaded), true);
 }
 
 // UpdateICLInternal: the text the caller loaded, the attributes of the label
@@ -184,10 +178,9 @@ Plan loadedTextPlan(LabelOp& op, TUpdateMode mode) {
              "Index cache label [%s] left unchanged: it could not be read again to keep its owner "
              "and permissions.",
              op.labelPath.c_str());
-    return failed();
+    return Plan();
   }
-  Plan plan =
-      rewritePlan(op, mode, *op.reader, present ? std::move(current) : LoadReport(), present);
+  Plan plan = rewritePlan(op, mode, present ? std::move(current) : LoadReport(), present);
   plan.redoWhenOvertaken = false;  // the caller's text would be stale
   return plan;
 }
@@ -346,10 +339,7 @@ int checkLabel(LabelOp& op) {
 
 int writeNewLabel(LabelOp& op) {
   // Refused before the lock is taken, so an illegal request creates no file.
-  if (!hasFullIdentity(op.identity)) {
-    op.self.Error(kWriteNew, "Illegal request. Aborting.");
-    return -1;
-  }
+  if (refusedAsIllegal(op)) return -1;
   return changeLabel(op, kWriteNew, newLabelPlan);
 }
 

@@ -61,13 +61,6 @@ int examine(const std::string& path, Sighting& claim) {
   return claim.regular ? readTag(path, claim.tag) : 0;
 }
 
-// Whether this process could create files in the directory of `path`. Only
-// a clear refusal counts as no.
-bool directoryWritable(const std::string& path) {
-  if (sys::calls().access(sys::directoryOf(path).c_str(), W_OK) == 0) return true;
-  return !(errno == EACCES || errno == EPERM || errno == EROFS);
-}
-
 // The claims standing in this writer's way, as it watches them.
 class Watch {
  public:
@@ -153,7 +146,7 @@ ClaimResult WriterClaim::take(const std::string& path, Clock::time_point deadlin
     if (looked == ENOENT && created != EEXIST) {
       // Nothing stands there: the create failed on its own.
       if (created != EACCES && created != EPERM) return ClaimResult::Failed;
-      if (!directoryWritable(path)) return ClaimResult::Unclaimed;
+      if (!sys::directoryWritable(sys::directoryOf(path))) return ClaimResult::Unclaimed;
       if (++refusals == kRefusalsWithoutClaim) return ClaimResult::Failed;
     } else if (looked == 0) {
       refusals = 0;

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
-#include <thread>
 
 #include "sys/FileIo.h"
 #include "sys/SysCalls.h"

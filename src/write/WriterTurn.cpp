@@ -1,7 +1,6 @@
 #include "write/WriterTurn.h"
 
 #include <errno.h>
-#include <unistd.h>
 
 #include "storage/ServerLookup.h"
 #include "sys/Absent.h"
@@ -35,7 +34,7 @@ bool nameHoldsLoadedLabel(const std::string& labelPath, const struct stat* loade
 }  // namespace
 
 int WriterTurn::take(EvDebug& log, const char* function, const char* location, TICLError& error) {
-  release();
+  end();
   seen_ = ClaimSeen();
   if (location == nullptr || location[0] == '\0') return 0;  // the load reports it
   const LabelDirectory dir(location);
@@ -92,17 +91,12 @@ RenameVerdict WriterTurn::stillOurs(const std::string& labelPath, const struct s
 }
 
 bool WriterTurn::end() {
+  // A child forked during the turn leaves the claim to its parent.
   if (claim_.held() && owner_ != thisProcess()) claim_.abandon();
   // The claim goes first: whoever gets the lock next finds it free.
   const bool claimKept = claim_.release();
   lock_.release();
   return claimKept;
-}
-
-void WriterTurn::release() {
-  if (claim_.held() && owner_ != thisProcess()) claim_.abandon();
-  claim_.release();
-  lock_.release();
 }
 
 }  // namespace icl

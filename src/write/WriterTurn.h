@@ -62,7 +62,7 @@ namespace icl {
 class WriterTurn {
  public:
   WriterTurn() = default;
-  ~WriterTurn() { release(); }
+  ~WriterTurn() { end(); }
   WriterTurn(const WriterTurn&) = delete;
   WriterTurn& operator=(const WriterTurn&) = delete;
 
@@ -83,16 +83,13 @@ class WriterTurn {
   // saw it when it was loaded (LoadReport::named), or null when there was
   // none.
   RenameVerdict stillOurs(const std::string& labelPath, const struct stat* loaded);
-  // Releases the claim and the lock; true when the claim was this writer's
-  // to the end (read again; where no claim is taken, the lock cannot have
-  // been lost without the claim's help, and true).
+  // Releases the claim and the lock (also when the turn goes, or is taken
+  // again); true when the claim was this writer's to the end (read again; where no claim is taken,
+  // the lock cannot have been lost without the claim's help, and true).
   bool end();
 
  private:
   int takeClaim(EvDebug& log, const char* function, const LabelDirectory& dir, TICLError& error);
-  // Releases both without asking; a child forked during the turn leaves the
-  // claim to its parent.
-  void release();
 
   LabelLock lock_;
   WriterClaim claim_;
