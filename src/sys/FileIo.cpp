@@ -50,7 +50,16 @@ bool readAroundPageCache(int fd, int openFlags) {
   return calls().setFlags(fd, openFlags | O_DIRECT) == 0;
 }
 
-bool readThroughPageCache(int fd, int openFlags) { return calls().setFlags(fd, openFlags) == 0; }
+ssize_t readOnceDirect(int fd, int openFlags, bool& direct, void* buffer, size_t count) {
+  const ssize_t got = readOnce(fd, buffer, count);
+  if (got >= 0 || errno != EINVAL || !direct) return got;
+  direct = false;
+  if (calls().setFlags(fd, openFlags) != 0) {
+    errno = EINVAL;  // the read's error, not the fcntl's
+    return -1;
+  }
+  return readOnce(fd, buffer, count);
+}
 
 ssize_t readFull(int fd, void* buffer, size_t count) {
   char* out = static_cast<char*>(buffer);

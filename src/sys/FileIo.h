@@ -88,10 +88,11 @@ bool directoryWritable(const std::string& directory);
 // so a process still reading a file since replaced under that name refills
 // the cache with the old bytes, and every later reader would read those.
 bool readAroundPageCache(int fd, int openFlags);
-// Reads of `fd` go through the page cache again, for a FUSE server whose
-// backing file refuses a direct read (EINVAL: passthrough to a block file
-// system wants aligned buffers). False when they could not be made to.
-bool readThroughPageCache(int fd, int openFlags);
+// As readOnce, for a descriptor whose reads readAroundPageCache made
+// `direct`: one the FUSE server's backing file refuses (EINVAL: passthrough
+// to a block file system wants aligned buffers) is made through the page
+// cache instead, and `direct` cleared.
+ssize_t readOnceDirect(int fd, int openFlags, bool& direct, void* buffer, size_t count);
 
 }  // namespace sys
 }  // namespace icl

@@ -94,15 +94,9 @@ class FileLoad {
     for (;;) {
       if (size + 1 == capacity_ && !reserve(capacity_ * 2)) return false;
       const ssize_t got =
-          icl::sys::retryEintr(icl::sys::calls().read, fd.get(), static_cast<void*>(bytes_ + size),
-                               capacity_ - 1 - size);
-      const int readErr = errno;
-      if (got < 0 && readErr == EINVAL && direct_) {
-        direct_ = false;
-        if (icl::sys::readThroughPageCache(fd.get(), flags_)) continue;
-      }
+          icl::sys::readOnceDirect(fd.get(), flags_, direct_, bytes_ + size, capacity_ - 1 - size);
       if (got < 0) {
-        err = readErr;
+        err = errno;
         log_.Error(kLoadFunction, "Failed to read the entire file [%s].", path_);
         logCall("read()", err);
         return failWith(ZUPI_FILE_UNREADABLE);

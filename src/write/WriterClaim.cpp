@@ -41,11 +41,13 @@ bool sameClaim(const Sighting& a, const Sighting& b) {
 
 // The tag `path` holds (never through a link). 0, or an errno (ENOENT: none).
 int readTag(const std::string& path, std::string& tag) {
-  sys::UniqueFd fd(
-      sys::openRetry(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  sys::UniqueFd fd(sys::openRetry(path.c_str(), flags));
   if (!fd.valid()) return errno;
+  // Claims come and go under one name: on FUSE, the cache may hold a gone one's tag.
+  bool direct = sys::readAroundPageCache(fd.get(), flags);
   char text[kTagLimit];
-  const ssize_t got = sys::readOnce(fd.get(), text, sizeof text);
+  const ssize_t got = sys::readOnceDirect(fd.get(), flags, direct, text, sizeof text);
   if (got < 0) return errno;
   tag.assign(text, static_cast<size_t>(got));
   if (!tag.empty() && tag.back() == '\n') tag.pop_back();
