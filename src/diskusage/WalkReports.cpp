@@ -5,9 +5,7 @@
 namespace icl::idxcache {
 
 void reportWalkGap(const char* path, const char* call, int error) {
-  if (processSlot<ICLWalkGapCallback>().isSet()) {
-    processSlot<ICLWalkGapCallback>().call(path, call, error);
-  }
+  processSlot<ICLWalkGapCallback>().call(path, call, error);
 }
 
 WalkMeter::WalkMeter()

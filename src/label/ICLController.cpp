@@ -129,11 +129,7 @@ int failWith(LabelOp& op, TICLError error, EvLogLevel level, const char* functio
   if (vsnprintf(message, sizeof message, format, args) < 0) message[0] = '\0';
   va_end(args);
   op.error = error;
-  if (level == EV_LOG_ERROR) {
-    op.self.Error(function, "%s", message);
-  } else {
-    op.self.Debug(function, "%s", message);
-  }
+  (op.self.*(level == EV_LOG_ERROR ? &EvDebug::Error : &EvDebug::Debug))(function, "%s", message);
   return -1;
 }
 

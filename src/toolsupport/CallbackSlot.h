@@ -26,9 +26,10 @@ class CallbackSlot {
   // none is. A callback set or cleared meanwhile may be seen late.
   bool isSet() const { return isSet_.load(std::memory_order_relaxed); }
 
-  // Calls the callback if one is set now.
+  // Calls the callback if one is set now; with none set, takes no lock.
   template <typename... Args>
   void call(Args... args) {
+    if (!isSet()) return;
     std::shared_lock<std::shared_mutex> lock(mutex_);
     if (callback_ != nullptr) callback_(args..., context_);
   }

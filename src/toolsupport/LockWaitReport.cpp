@@ -17,18 +17,14 @@ long long LockWaitReport::sinceFirstRefusal() {
 
 void LockWaitReport::waiting() {
   const long long waited = sinceFirstRefusal();
-  if (processSlot<ICLLabelLockWaitCallback>().isSet()) {
-    processSlot<ICLLabelLockWaitCallback>().call(waited);
-  }
+  processSlot<ICLLabelLockWaitCallback>().call(waited);
 }
 
 void LockWaitReport::waitingForClaim(const std::string& holder,
                                      std::chrono::milliseconds unchangedFor) {
   // Whose claim first, so that the lock's callback knows what the wait is for.
-  if (processSlot<ICLLabelClaimWaitCallback>().isSet()) {
-    processSlot<ICLLabelClaimWaitCallback>().call(holder.c_str(),
-                                                  static_cast<long long>(unchangedFor.count()));
-  }
+  processSlot<ICLLabelClaimWaitCallback>().call(holder.c_str(),
+                                                static_cast<long long>(unchangedFor.count()));
   waiting();
 }
 

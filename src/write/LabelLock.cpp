@@ -42,20 +42,18 @@ void closeInheritedLocks() {
   }
 }
 
-void rememberHeldLock(int fd) {
-  static std::atomic<int> handlerInstalled{0};
-  runOnce(handlerInstalled, [] { pthread_atfork(nullptr, nullptr, closeInheritedLocks); });
+// Puts `to` in the first slot that holds `from`.
+void swapHeldLockSlot(int from, int to) {
   for (std::atomic<int>& slot : gHeldLocks) {
-    int free = 0;
-    if (slot.compare_exchange_strong(free, fd + 1)) return;
+    int expected = from;
+    if (slot.compare_exchange_strong(expected, to)) return;
   }
 }
 
-void forgetHeldLock(int fd) {
-  for (std::atomic<int>& slot : gHeldLocks) {
-    int held = fd + 1;
-    if (slot.compare_exchange_strong(held, 0)) return;
-  }
+void rememberHeldLock(int fd) {
+  static std::atomic<int> handlerInstalled{0};
+  runOnce(handlerInstalled, [] { pthread_atfork(nullptr, nullptr, closeInheritedLocks); });
+  swapHeldLockSlot(0, fd + 1);
 }
 
 bool lockRefusedByFileSystem(int err) {
@@ -119,35 +117,28 @@ LockResult LabelLock::take(const std::string& lockPath, Clock::time_point deadli
   }
   fd_ = sys::UniqueFd(fd);
   struct stat st;
-  if (sys::calls().fstat(fd, &st) != 0) {
-    err = errno;
-    fd_.close();
-    return LockResult::Failed;
-  }
-  if (!S_ISREG(st.st_mode)) {
+  const bool examined = sys::calls().fstat(fd, &st) == 0;
+  if (!examined || !S_ISREG(st.st_mode)) {
+    err = examined ? 0 : errno;
     fd_.close();
     return LockResult::Failed;
   }
   const int modeErr = created ? giveDirectoryPermissions(fd, st, dir) : 0;
-  LockResult result = lockOpenFile(deadline, err);
-  if (result == LockResult::Held) {
-    owner_ = thisProcess();
-    rememberHeldLock(fd_.get());
-  }
+  const LockResult result = lockOpenFile(deadline, err);
   if (result != LockResult::Held) {
     release();
-  } else {
-    err = modeErr;
+    return result;
   }
+  owner_ = thisProcess();
+  rememberHeldLock(fd_.get());
+  err = modeErr;
   return result;
 }
 
 int LabelLock::requestLock() {
   struct flock request = {};
   request.l_type = F_WRLCK;
-  request.l_whence = SEEK_SET;
-  request.l_start = 0;
-  request.l_len = 0;
+  request.l_whence = SEEK_SET;  // l_start and l_len 0: the whole file
   const int command = openFileDescriptionLock_ ? F_OFD_SETLK : F_SETLK;
   return sys::retryEintr(sys::calls().fcntlLock, fd_.get(), command, &request);
 }
@@ -185,13 +176,12 @@ void LabelLock::release() {
     // A forked child: the fork handler closed this descriptor already.
     fd_.release();
   }
-  if (fd_.valid()) forgetHeldLock(fd_.get());
+  if (fd_.valid()) swapHeldLockSlot(fd_.get() + 1, 0);
   // Closing the descriptor drops the lock, for both kinds.
   fd_.close();
-  if (processGuard_.owns_lock()) processGuard_.unlock();
   owner_ = 0;
   state_ = LockResult::NoDirectory;
-  processGuard_ = std::unique_lock<std::timed_mutex>();
+  processGuard_ = std::unique_lock<std::timed_mutex>();  // unlocks a mutex it owns
 }
 
 }  // namespace icl

@@ -69,9 +69,8 @@ class LabelLock {
                      Clock::time_point deadline = deadlineAfter(labelLockWaitLimit()));
   void release();
   bool held() const { return fd_.valid(); }
-  // How the last acquire() ended; NoDirectory before any, and after
+  // The last acquire() found no directory; also before any, and after
   // release() (nothing guards a write then).
-  LockResult state() const { return state_; }
   bool directoryWasMissing() const { return state_ == LockResult::NoDirectory; }
 
  private:

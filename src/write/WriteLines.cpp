@@ -133,16 +133,10 @@ void logReplaceFailure(EvDebug& log, const char* function, LabelWriteKind kind,
   // The lines older versions wrote: only creating the file, and closing a
   // rewritten one, had one.
   const bool rewriting = kind == LabelWriteKind::Rewrite;
-  if (error.step == FileStep::Creating && !rewriting) {
-    log.Error(function,
-              "fopen() failed to open the file for writing. [%s] Index cache label could not be "
-              "written.",
-              labelPath.c_str());
-  } else if (error.step == FileStep::Creating) {
-    log.Error(function,
-              "fopen() failed to open the file for updating. [%s] Index cache label could not be "
-              "updated.",
-              labelPath.c_str());
+  if (error.step == FileStep::Creating) {
+    log.Error(
+        function, "fopen() failed to open the file for %s. [%s] Index cache label could not be %s.",
+        rewriting ? "updating" : "writing", labelPath.c_str(), rewriting ? "updated" : "written");
   } else if (error.step == FileStep::Closing && rewriting) {
     log.Error(function, "Unable to close the index cache label file!");
   }
