@@ -15,10 +15,6 @@
 namespace icl::test {
 namespace {
 
-void sizedFile(const std::string& path, off_t size) {
-  writeFile(path, "");
-  if (truncate(path.c_str(), size) != 0) throw std::runtime_error("truncate " + path);
-}
 std::string noHandle(const std::string& path) {
   return "E getDiskUsage: Find first file returned an invalid handle for path [" + path + "]";
 }
@@ -45,24 +41,22 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
         "cache/CatalogServer", "cache/ZU_SIDB", "cache/other"}) {
     makeDir(dir.file(d));
   }
-  const std::pair<const char*, off_t> files[] = {{"real/f", 3000},
-                                                 {"big", 50 << 20},
-                                                 {"cache/ZU_Index/zero", 0},
-                                                 {"cache/ZU_Index/sub/k1023", 1023},
-                                                 {"cache/ZU_Index/sub/k1024", 1024},
-                                                 {"cache/ZU_FcsIndex/k5120", 5120},
-                                                 {"cache/ZU_Opt1", 5000},
-                                                 {"cache/ZU_SIDB/k10241", 10241},
-                                                 {"cache/other/f", 9000}};
-  for (const auto& f : files) sizedFile(dir.file(f.first), f.second);
+  const std::pair<const char*, size_t> files[] = {{"real/f", 3000},
+                                                  {"big", 1 << 20},  // 1025 KB, never to be added
+                                                  {"cache/ZU_Index/zero", 0},
+                                                  {"cache/ZU_Index/sub/k1023", 1023},
+                                                  {"cache/ZU_Index/sub/k1024", 1024},
+                                                  {"cache/ZU_FcsIndex/k5120", 5120},
+                                                  {"cache/ZU_Opt1", 5000},
+                                                  {"cache/ZU_SIDB/k10241", 10241},
+                                                  {"cache/other/f", 9000}};
+  for (const auto& f : files) writeFile(dir.file(f.first), std::string(f.second, 'x'));
   ASSERT_EQ(symlink(dir.file("big").c_str(), (c + "/ZU_Index/link").c_str()) +
                 mkfifo((c + "/ZU_Index/fifo").c_str(), 0644) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_Index/dirlink").c_str()) +
                 symlink(dir.file("real").c_str(), (c + "/ZU_SnapMetadata").c_str()),
             0);  // the last one counts
-  std::string backslashed = c;
-  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  for (const std::string& location : {c, c + "/", backslashed}) {
+  for (const std::string& location : {c, c + "/", backslashed(c)}) {
     LogCapture log;
     GapLog left;
     EXPECT_EQ(getIndexCacheDiskUsageKB(location.c_str()), 1 + 1 + 2 + 6 + 3 + 11);
@@ -121,15 +115,16 @@ std::string chain(const TempDir& dir, bool wide) {
   for (int i = 1; i <= 12; ++i) {
     makeDir(level += "/a" + std::to_string(i));
     makeDir(level + "/s");
-    sizedFile(level + "/s/g", i);
-    for (int k = 1; k <= 5; ++k) sizedFile(level + "/f" + std::to_string(k), i * 1000 + k * 10);
+    writeFile(level + "/s/g", std::string(i, 'x'));
+    for (int k = 1; k <= 5; ++k)
+      writeFile(level + "/f" + std::to_string(k), std::string(i * 1000 + k * 10, 'x'));
     EXPECT_EQ(symlink("f1", (level + "/lf").c_str()) + symlink("s", (level + "/ld").c_str()) +
                   mkfifo((level + "/p").c_str(), 0644),
               0);
     for (int w = 0; wide && i == 3 && w < 2000; ++w) {
       const std::string name = level + "/" + std::string(40, 'w') + std::to_string(w);
       if (w % 150 == 0) makeDir(name);
-      sizedFile(w % 150 == 0 ? name + "/inner" : name, w);
+      writeFile(w % 150 == 0 ? name + "/inner" : name, std::string(w, 'x'));
     }
   }
   return dir.file("top");
@@ -146,7 +141,7 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirec
   ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; },
                                  nullptr);
   {
-    RealCallsOnExit restore;
+    FaultInjector faults;  // puts the real calls back when it goes
     sys::calls().getdents64 = [](int fd, void* buffer, size_t size) {  // slow, types unknown
       usleep(5000);
       const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
@@ -167,7 +162,7 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirec
   const Lines unbounded = log.lines();
   EXPECT_EQ(log.count("] KB from folder [s]"), 12);
   {
-    RealCallsOnExit restore;
+    FaultInjector faults;  // puts the real calls back when it goes
     sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
       static int parents;  // every other ".." leads elsewhere, as for a directory moved meanwhile
       const bool elsewhere = strcmp(name, "..") == 0 && ++parents % 2 == 0;
@@ -192,7 +187,7 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirec
     static int gReopenError, gA10Opens;
     gReopenError = err;
     gA10Opens = 0;
-    RealCallsOnExit restore;
+    FaultInjector faults;  // puts the real calls back when it goes
     sys::calls().openat = [](int dirFd, const char* name, int flags, mode_t mode) {
       if (strcmp(name, "..") == 0) return errno = EACCES, -1;  // only by name from above
       if (strcmp(name, "a10") == 0 && ++gA10Opens == 2) {
@@ -215,27 +210,25 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirec
 }
 
 // What the next log line throws: 1 a ZuException, 2 an int, 3 another
-// exception; the lines after it are kept.
+// exception; the lines after it go to the LogCapture `log`.
 int gThrow;
-Lines gAfterThrow;
-void throwingSink(EvLogLevel level, const char* function, const char* message, void*) {
+void throwingSink(EvLogLevel level, const char* function, const char* message, void* log) {
   const int kind = gThrow;
   gThrow = 0;
   if (kind == 1) throw ZuException("thrown by the sink");
   if (kind == 2) throw 42;
   if (kind == 3) throw std::runtime_error("not the walk's to catch");
-  gAfterThrow.push_back((level == EV_LOG_ERROR ? "E " : "D ") + std::string(function) + ": " +
-                        message);
+  LogCapture::sink(level, function, message, log);
 }
 
 TEST(DiskUsageWalk, EachFailingCallOrThrowingLogSinkLosesOnlyItsPartAndSaysWhy) {
   TempDir dir;
   const std::string top = dir.file("top"), eio = "]:\n[Input/output error]";
   makeDir(top);
-  sizedFile(top + "/f", 5000);  // 5
+  writeFile(top + "/f", std::string(5000, 'x'));  // 5
   makeDir(top + "/s");
   // 1; a name from disk is shown escaped, never forging a line
-  sizedFile(top + "/s/g\n\x1b\\ ~", 1);
+  writeFile(top + "/s/g\n\x1b\\ ~", "x");
   const std::string sNotListed =
       "E getDiskUsage: Failed to read the directory [" + top + "/s" + eio;
   const std::string g = top + "/s/g\\n\\x1b\\\\ ~";  // as shown
@@ -275,16 +268,15 @@ TEST(DiskUsageWalk, EachFailingCallOrThrowingLogSinkLosesOnlyItsPartAndSaysWhy) 
     GapLog left;
     FaultInjector faults;
     faults.failNth(c.nth, c.err, c.op == SysOp::Fstatat && c.err != EINTR, {c.op});
-    if (c.throws != 0) EvSetLogSink(throwingSink, nullptr);
+    if (c.throws != 0) EvSetLogSink(throwingSink, &log);
     gThrow = c.throws;
-    gAfterThrow.clear();
     long long total = -2;
     try {
       total = getDiskUsage(top.c_str());
     } catch (...) {
     }
     EXPECT_EQ(total, c.total) << sysOpName(c.op) << " " << strerror(c.err);
-    Lines errors = c.throws != 0 ? gAfterThrow : log.errors();
+    Lines errors = c.throws != 0 ? log.lines() : log.errors();
     std::sort(errors.begin(), errors.end());
     EXPECT_EQ(errors, c.errors);
     std::sort(left.gaps.begin(), left.gaps.end());  // in listing order, which the file system picks

@@ -1,12 +1,9 @@
 // Every checked-in fuzz input (fuzz/corpus/<harness>/) through its harness's
 // property: the seeds, and each input that once broke a property.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <map>
 
-#include "TempDir.h"
+#include "Testing.h"
 #include "properties/Properties.h"
 
 namespace icl::test {

@@ -1,9 +1,6 @@
 // The host services stand-in: log lines, platform information and settings.
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include "LogCapture.h"
+#include "Testing.h"
 #include "ZUPlatformInfo.h"
 
 namespace icl::test {

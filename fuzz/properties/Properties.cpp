@@ -134,9 +134,8 @@ std::string checkLineReader(const uint8_t* data, size_t size) {
     return !reader.isFileOpen() && reader.getFileIOError() == 4 && !*reader.readln() ? ""
                                                                                      : "too large";
   std::vector<std::string> expected = referenceLines(bytes), nonComment;
-  if (size > 0 && (bytes.back() == '\0' || bytes.back() == '\r' || bytes.back() == '\n')) {
+  if (size > 0 && (bytes.back() == '\0' || bytes.back() == '\r' || bytes.back() == '\n'))
     expected.emplace_back();  // an empty line comes only at the end, after a terminator
-  }
   if (!reader.isFileOpen() || !log.lines().empty() || allLines(reader, false) != expected)
     return "the lines";
   for (size_t next = 0; next < expected.size();) {  // each next line not a comment, or the last one

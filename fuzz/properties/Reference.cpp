@@ -12,10 +12,6 @@ namespace {
 const std::string kKeys[3] = {"INDEXCACHEPOOLID=", "INDEXCACHEID=", "INDEXCACHETIMESTAMPMARKER="};
 const std::string kAccessPathKey = "USED_BY_ACCESSPATHID:";
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // strtoll and strtoull, refused below `lowest` or above `highest`.
 bool readNumber(const std::string& text, long long lowest, unsigned long long highest,
                 int64_t& value) {
@@ -48,9 +44,8 @@ std::vector<std::string> referenceLines(const std::string& bytes) {
 
 std::string referenceNormalise(const std::string& line, size_t destSize) {
   std::string out;
-  for (char c : line.substr(0, std::min(line.find_first_of(std::string("#\0", 2)), size_t{1023}))) {
+  for (char c : line.substr(0, std::min(line.find_first_of(std::string("#\0", 2)), size_t{1023})))
     if (c != ' ') out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  }
   return out.substr(0, destSize - 1);
 }
 
@@ -59,7 +54,7 @@ ReferenceReading referenceRead(const std::vector<std::string>& lines, int32_t ow
   for (size_t i = 0; i < lines.size() && !(r.mask == 7 && r.ownFound); ++i) {
     const std::string n = referenceNormalise(lines[i]);
     for (int key = 0; key < 3; ++key) {
-      if (!startsWith(n, kKeys[key])) continue;
+      if (n.rfind(kKeys[key], 0) != 0) continue;
       r.mask |= 1 << key;
       const std::string text = n.substr(kKeys[key].size());
       if (!(key < 2 ? readNumber(text, INT32_MIN, INT32_MAX, r.values[key])
@@ -83,7 +78,7 @@ ReferenceRewrite referenceRewrite(const std::vector<std::string>& lines, bool ad
   ReferenceRewrite r;
   for (const std::string& line : lines) {
     const std::string n = referenceNormalise(line);
-    const bool isMarker = add && startsWith(n, kKeys[2]);
+    const bool isMarker = add && n.rfind(kKeys[2], 0) == 0;
     const bool isOwn = !isMarker && n == kAccessPathKey + std::to_string(accessPath);
     r.markerFound = r.markerFound || isMarker;
     r.ownFound = r.ownFound || isOwn;

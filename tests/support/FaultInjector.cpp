@@ -11,8 +11,7 @@
 
 #include "sys/SysCalls.h"
 
-namespace icl {
-namespace test {
+namespace icl::test {
 namespace {
 
 FaultInjector* gActive = nullptr;
@@ -52,9 +51,8 @@ struct Wrapper<R (*)(A...)> {
     }
     const R result = (sys::realCalls().*Member)(args...);
     const int saved = errno;
-    if ((Op == SysOp::Open || Op == SysOp::Openat) && result >= 0) {
+    if ((Op == SysOp::Open || Op == SysOp::Openat) && result >= 0)
       gActive->opened(static_cast<int>(result), file);
-    }
     if constexpr (Op == SysOp::Statfs || Op == SysOp::Fstatfs) {
       if (result == 0 && gActive->fileSystemType() != 0) {
         std::get<1>(std::make_tuple(args...))->f_type =
@@ -112,8 +110,6 @@ FaultInjector::~FaultInjector() {
   gActive = nullptr;
 }
 
-RealCallsOnExit::~RealCallsOnExit() { sys::calls() = sys::realCalls(); }
-
 void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_list<SysOp> ops,
                             const std::string& file) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -125,8 +121,6 @@ void FaultInjector::before(SysOp op, const std::string& file, std::function<void
   acts_.push_back(Act{op, file, std::move(act)});
 }
 
-void FaultInjector::fileSystemType(unsigned long type) { fileSystemType_ = type; }
-
 void FaultInjector::opened(int fd, const std::string& file) {
   std::lock_guard<std::mutex> lock(mutex_);
   files_[fd] = file;
@@ -137,8 +131,6 @@ std::string FaultInjector::fileOf(int fd) const {
   const auto found = files_.find(fd);
   return found == files_.end() ? "" : found->second;
 }
-
-void FaultInjector::killAtNth(long n) { failNth(n, 0); }
 
 long FaultInjector::calls(SysOp op) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -180,5 +172,4 @@ bool FaultInjector::intercept(SysOp op, const std::string& file, int* err) {
   return fail;
 }
 
-}  // namespace test
-}  // namespace icl
+}  // namespace icl::test

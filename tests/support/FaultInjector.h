@@ -11,8 +11,7 @@
 
 #include "sys/SysCallList.h"
 
-namespace icl {
-namespace test {
+namespace icl::test {
 
 // The entries of the library's file-system seam: Open, Openat, Close, ...,
 // one per row of ICL_SYS_CALLS (sys/SysCallList.h), named by its Id.
@@ -39,7 +38,9 @@ struct TracedCall {
 
 // While it lives, every call through the seam is counted and recorded, and
 // planned faults are injected; on destruction the seam is the C library's
-// again, whatever a test put there. One at a time per process.
+// again, whatever a test put there. One at a time per process. A test that
+// replaces entries by hand does so after creating it, which installs its
+// wrappers over every entry.
 //
 // A failed call returns -1 with the planned errno and does nothing, except a
 // failed close, which really closes first (Linux frees the descriptor even
@@ -57,12 +58,12 @@ class FaultInjector {
   void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {},
                const std::string& file = "");
   // Kills the process with SIGKILL just before the n-th call.
-  void killAtNth(long n);
+  void killAtNth(long n) { failNth(n, 0); }
   // Runs `act` once, just before the first call of `op` on a file whose
   // class ends with `file`: another writer acting at that moment.
   void before(SysOp op, const std::string& file, std::function<void()> act);
   // statfs and fstatfs answer `type` as the file system's type (0x65735546: FUSE).
-  void fileSystemType(unsigned long type);
+  void fileSystemType(unsigned long type) { fileSystemType_ = type; }
 
   long calls(SysOp op) const;
   std::vector<TracedCall> trace() const;
@@ -95,13 +96,6 @@ class FaultInjector {
   unsigned long fileSystemType_ = 0;
 };
 
-// Puts the seam's real calls back when it goes, so that a test which
-// replaces entries by hand leaves none behind, however it ends.
-struct RealCallsOnExit {
-  ~RealCallsOnExit();
-};
-
-}  // namespace test
-}  // namespace icl
+}  // namespace icl::test
 
 #endif

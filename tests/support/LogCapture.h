@@ -34,14 +34,15 @@ class LogCapture {
         out.end());
     return out;
   }
-
- private:
+  // The sink it sets (`self` a LogCapture), for a sink of a test's own to hand lines on to.
   static void sink(EvLogLevel level, const char* function, const char* message, void* self) {
     LogCapture& log = *static_cast<LogCapture*>(self);
     std::lock_guard<std::mutex> lock(log.mutex_);
     log.lines_.push_back((level == EV_LOG_ERROR ? "E " : "D ") + std::string(function) + ": " +
                          message);
   }
+
+ private:
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
 };

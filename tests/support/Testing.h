@@ -27,6 +27,12 @@
 
 namespace icl::test {
 using Lines = std::vector<std::string>;
+
+// `path` with each '/' a '\'.
+inline std::string backslashed(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
 }  // namespace icl::test
 
 #endif
