@@ -9,6 +9,7 @@
 #include "ICLToolSupport.h"
 #include "IdxCacheDirInfo.h"
 #include "Testing.h"
+#include "ZUPlatformInfo.h"
 #include "ZuException.h"
 #include "diskusage/SizeWalk.h"
 
@@ -34,6 +35,7 @@ struct GapLog {
 };
 
 TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
+  ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);  // set, and off: no detail
   TempDir dir;
   const std::string c = dir.file("cache");
   for (const char* d :

@@ -281,6 +281,7 @@ TEST(LabelNoThrow, ALogSinkThatThrowsEndsEachOperationWithMinusOne) {
   EXPECT_EQ(missing.ReadDataFromICL(), -1);
   EXPECT_EQ(missing.canFilesBeCreatedInDirectory(), -1);
   EXPECT_EQ(none.reloadFile(true), -1);
+  EXPECT_FALSE(none.isFileOpen());
   EvSetLogSink(nullptr, nullptr);
   EXPECT_EQ(readFile(dir.file("icl_label.txt")), kOld);  // it threw at the change's first line
 }
@@ -323,6 +324,8 @@ void plantTemporaries(const TempDir& d) {
 void liveClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), "otherhost-1\n"); }
 void ownClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), writerTag() + "-7\n"); }
 void oddClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), "a\tb\x01\n"); }
+std::string twinTag() { return std::string(writerTag().size(), 'z'); }  // another's, as long
+void twinClaim(const TempDir& d) { writeFile(d.file("icl_label.claim"), twinTag() + "\n"); }
 void pastClaim(const TempDir& d) { writeDated(d.file("icl_label.claim"), "otherhost-1\n", -20); }
 void futureClaim(const TempDir& d) { writeDated(d.file("icl_label.claim"), "otherhost-1\n", 20); }
 void linkAt(const TempDir& d, const char* name) {
@@ -453,6 +456,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
       {shared, liveClaim, {}, nullptr, open, -1, kOld, waited, claim},
       {shared, ownClaim, {}, nullptr, open, 0, kNew, {}},  // a leftover of this very process
       {shared, oddClaim, {}, nullptr, open, -1, kOld, {stood("a\\x09b\\x01")}, claim},
+      {shared, twinClaim, {}, nullptr, open, -1, kOld, {stood(twinTag())}, claim},
       {shared, pastClaim, {}, nullptr, open, -1, kOld, waited, claim},
       {shared, futureClaim, {}, nullptr, open, -1, kOld, waited, claim},
       {shared, nullptr, eperm, nullptr, open, 0, kNew, {}},
@@ -515,7 +519,9 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
     ASSERT_EQ(logged.size(), errors.size());
     for (size_t k = 0; k < errors.size(); ++k) EXPECT_EQ(logged[k].find(errors[k]), 0u);
     if (row.lines.size() == 1 && row.lines[0].find("stood unchanged") != std::string::npos) {
-      EXPECT_EQ(gHeardClaim, row.before == oddClaim ? "a\tb\x01" : "otherhost-1");
+      EXPECT_EQ(gHeardClaim, row.before == oddClaim    ? "a\tb\x01"
+                             : row.before == twinClaim ? twinTag()
+                                                       : "otherhost-1");
     }
     for (const std::string& name : row.kept) EXPECT_TRUE(fileExists(dir.file(name))) << name;
     EXPECT_TRUE(!fileExists(dir.file("victim")) ||

@@ -229,6 +229,9 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     EXPECT_EQ(fileExists(dir.file("icl_label.lock")), locked);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
               fileExists(label) + locked);
+    EXPECT_EQ(log.count("D ICLController::UpdateICLInternal(): Warning! Timestamp info did not "
+                        "appear in original ICL file. Adding to the end of the new one."),
+              loaded);
     // A new label in place of one that could not be read says so.
     EXPECT_EQ(
         log.count("D ICLController::UpdateICL: Ignoring previous ICL error as we are updating"),

@@ -118,6 +118,7 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
     faults.failNth(1, EINVAL, false, {SysOp::Read});
     EXPECT_STREQ(ZUPITextFileOpen(plain.c_str(), nullptr, true).readln(), "data");
   }
+  EXPECT_STREQ(ZUPITextFileOpen(plain.c_str(), "a+b", true).readln(), "data");  // as fopen reads
   LogCapture log;
   ZUPITextFileOpen big(dir.file("big").c_str(), nullptr, false);
   EXPECT_EQ(big.setMaxFileSize(65001), 0);
