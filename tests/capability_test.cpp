@@ -6,6 +6,8 @@
 #include <sched.h>
 #include <sys/utsname.h>
 
+#include <set>
+
 #include "Testing.h"
 
 namespace icl::test {
@@ -34,10 +36,9 @@ std::string probe(const std::string& location) {
 
 Lines scratchFiles(const std::string& dir) {  // every file whose name begins with the scratch name
   Lines names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
     if (entry.path().filename().string().rfind("test_rdwrite.txt", 0) == 0)
       names.push_back(entry.path());
-  }
   return names;
 }
 
@@ -60,11 +61,9 @@ TEST(CapabilityTest, ChecksAtOncePassAndLeaveTheDirectoryAsItWas) {
     int status = -1;
     EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << status / 256 << " failed";
   }
-  Lines left;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
-    left.push_back(entry.path());
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (Lines{dir.file("new"), dir.file("new/deeper"), dir.file("test_rdwrite.txt")}));
+  using Paths = std::set<std::filesystem::path>;
+  const Paths left(std::filesystem::recursive_directory_iterator(dir.path()), {});
+  EXPECT_EQ(left, (Paths{dir.file("new"), dir.file("new/deeper"), dir.file("test_rdwrite.txt")}));
   EXPECT_EQ(readFile(dir.file("test_rdwrite.txt")), old);
   // A host name a file name cannot hold as it is (given in a namespace of its own): each byte
   // outside [A-Za-z0-9._-] is '_' in the scratch file's name.
@@ -88,11 +87,8 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   writeFile(dir.file("plain"), "x");
   writeFile(dir.file("icl_label.txt"), "INDEXCACHEPOOLID = 3\n");
   // Labels that cannot be updated: no regular file, more than a reader takes.
-  makeDir(dir.file("odd"));
-  makeDir(dir.file("odd/icl_label.txt"));
-  makeDir(dir.file("big"));
+  for (const char* sub : {"odd", "odd/icl_label.txt", "big", "fits"}) makeDir(dir.file(sub));
   writeFile(dir.file("big/icl_label.txt"), std::string(65001, 'x'));
-  makeDir(dir.file("fits"));
   writeFile(dir.file("fits/icl_label.txt"), std::string(65000, 'x'));
   const std::string label = dir.file("icl_label.txt");
   // The first directory made or examined.
@@ -192,8 +188,7 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
            "neither read nor updated."},
   };
   for (const auto& c : cases) {
-    FaultInjector faults;
-    faults.failNth(c.nth, c.err, c.persistent, {c.op});
+    FaultInjector faults({{c.op, c.nth, c.err, c.persistent}});
     const std::string report = probe(c.location.empty() ? dir.path() : c.location);
     std::string expected = std::regex_replace(c.report, std::regex("<E>"), "E " + kCheck);
     expected = std::regex_replace(expected, std::regex("<D>"), "D " + kCheck);
@@ -226,13 +221,12 @@ TEST(CapabilityTest, NeverActsOnAFileItDidNotWrite) {
     }
     return sys::realCalls().open(path, flags, mode);
   };
-  const std::string scratch = dir.file("<s>");
-  EXPECT_EQ(probe(dir.path()), "-1 10 | D " + kCheck +
-                                   "open failed to open the test file for read/write to do the "
-                                   "file lock test. File [" +
-                                   scratch + "]  | E " + kCheck + "Test file [" + scratch +
-                                   "] is no longer the file this check "
-                                   "created.");
+  const std::string s = dir.file("<s>");
+  EXPECT_EQ(
+      probe(dir.path()),
+      "-1 10 | D " + kCheck +
+          "open failed to open the test file for read/write to do the file lock test. File [" + s +
+          "]  | E " + kCheck + "Test file [" + s + "] is no longer the file this check created.");
   const Lines left = scratchFiles(dir.path());
   EXPECT_EQ(left.size() == 1 ? readFile(left[0]) : "", "another's\n");
 }

@@ -1,8 +1,7 @@
 // Disk usage: the sum over the well-known sub-directories, and the walk
-// behind it against an independent count (nftw).
+// behind it against an independent count (std::filesystem).
 
 #include <dirent.h>
-#include <ftw.h>
 
 #include <stdexcept>
 
@@ -38,11 +37,9 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   ZUPlatformInfo::setRegInt("~Keeper", "nAddZukpLogForIcdSize", 0);  // set, and off: no detail
   TempDir dir;
   const std::string c = dir.file("cache");
-  for (const char* d :
-       {"real", "cache", "cache/ZU_Index", "cache/ZU_Index/sub", "cache/ZU_FcsIndex",
-        "cache/CatalogServer", "cache/ZU_SIDB", "cache/other"}) {
+  for (const char* d : {"real", "cache", "cache/ZU_Index", "cache/ZU_Index/sub",
+                        "cache/ZU_FcsIndex", "cache/CatalogServer", "cache/ZU_SIDB", "cache/other"})
     makeDir(dir.file(d));
-  }
   const std::pair<const char*, size_t> files[] = {{"real/f", 3000},
                                                   {"big", 1 << 20},  // 1025 KB, never to be added
                                                   {"cache/ZU_Index/zero", 0},
@@ -71,8 +68,7 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   {  // a well-known sub-directory whose presence cannot be told (EACCES) is left out, and said
     LogCapture log;
     GapLog left;
-    FaultInjector faults;
-    faults.failNth(1, EACCES, false, {SysOp::Access});
+    FaultInjector faults({{SysOp::Access, 1, EACCES}});
     EXPECT_EQ(getIndexCacheDiskUsageKB(c.c_str()), 20);
     EXPECT_EQ(log.errors()[0], "E getIndexCacheDiskUsageKB: Cannot tell whether [" + c +
                                    "/ZU_Index] exists (access):\n[Permission denied]");
@@ -98,15 +94,12 @@ TEST(IndexCacheDiskUsage, SumsTheSixWellKnownSubDirectoriesOnly) {
   EXPECT_STREQ(GetIdxCacheDirList(-1), GetIdxCacheDirList(6));
 }
 
-long long gKb;  // an independent count
-int addKb(const char*, const struct stat* st, int type, struct FTW*) {
-  gKb += type == FTW_F && S_ISREG(st->st_mode) ? st->st_size / 1024 + 1 : 0;
-  return 0;
-}
-long long nftwCount(const std::string& top) {
-  gKb = 0;
-  EXPECT_EQ(nftw(top.c_str(), addKb, 16, FTW_PHYS), 0);
-  return gKb;
+// An independent count: each regular file under `top` (no link followed), 1 KB a started KB.
+long long kbUnder(const std::string& top) {
+  long long kb = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(top))
+    kb += entry.is_regular_file() && !entry.is_symlink() ? entry.file_size() / 1024 + 1 : 0;
+  return kb;
 }
 
 // top/a1/.../a12: each level holds files f1..f5, s/g, links to both and a
@@ -137,7 +130,7 @@ long gLive, gPeak;  // the descriptors the walk holds, as the seam sees them
 TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirectoryLostMeanwhile) {
   TempDir dir;
   const std::string top = chain(dir, true);
-  const long long expected = nftwCount(top);
+  const long long expected = kbUnder(top);
   LogCapture log;
   static int reports;  // a walk of over 100 ms reports its progress as it goes, not only at its end
   ICLToolSetWalkProgressCallback([](const ICLWalkProgress* p, void*) { reports += !p->finished; },
@@ -149,9 +142,8 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirec
       const ssize_t n = sys::realCalls().getdents64(fd, buffer, size);
       for (char* at = static_cast<char*>(buffer);
            at < static_cast<char*>(buffer) + std::max<ssize_t>(n, 0);
-           at += reinterpret_cast<dirent64*>(at)->d_reclen) {
+           at += reinterpret_cast<dirent64*>(at)->d_reclen)
         reinterpret_cast<dirent64*>(at)->d_type = DT_UNKNOWN;
-      }
       return n;
     };
     EXPECT_EQ(getDiskUsage(top.c_str()), expected);
@@ -184,7 +176,7 @@ TEST(DiskUsageWalk, CountsEachFileOnceWithinItsDescriptorBoundAndLeavesOutADirec
   // out.
   std::string a10 = top;
   for (int i = 1; i <= 10; ++i) a10 += "/a" + std::to_string(i);
-  const long long withoutA10 = expected - nftwCount(a10);
+  const long long withoutA10 = expected - kbUnder(a10);
   for (const int err : {EIO, 0}) {
     static int gReopenError, gA10Opens;
     gReopenError = err;
@@ -268,8 +260,7 @@ TEST(DiskUsageWalk, EachFailingCallOrThrowingLogSinkLosesOnlyItsPartAndSaysWhy) 
   for (const auto& c : cases) {
     LogCapture log;
     GapLog left;
-    FaultInjector faults;
-    faults.failNth(c.nth, c.err, c.op == SysOp::Fstatat && c.err != EINTR, {c.op});
+    FaultInjector faults({{c.op, c.nth, c.err, c.op == SysOp::Fstatat && c.err != EINTR}});
     if (c.throws != 0) EvSetLogSink(throwingSink, &log);
     gThrow = c.throws;
     long long total = -2;

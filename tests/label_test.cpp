@@ -60,9 +60,8 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
   struct stat st;
   const std::string with13 = kNew + "USED_BY_ACCESSPATHID: 13 #hostA\n";
   const struct {
-    int err;     // of the first fchown, 0: none
-    bool every;  // and of the next, for the group alone
-    bool add;
+    int err;          // of the first fchown, 0: none
+    bool every, add;  // every: and of the next, for the group alone
     int result;
     const std::string& label;
     uid_t owner;
@@ -77,14 +76,13 @@ TEST(LabelWrite, ANewLabelIs0666LessTheUmaskAndARewriteKeepsModeOwnerAndGroup) {
     controller.SetICLData(ICLData{3, 7, 77, 13});
     LogCapture log;
     FaultInjector faults;
-    if (row.err != 0) faults.failNth(1, row.err, row.every, {SysOp::Fchown});
+    if (row.err != 0) faults.fail({SysOp::Fchown, 1, row.err, row.every});
     EXPECT_EQ(row.add ? controller.UpdateICL(false) : controller.RemoveAccessPathIDfromICL(),
               row.result);
     EXPECT_EQ(readFile(label), row.label);
     ASSERT_EQ(stat(label.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0604u);
-    EXPECT_EQ(st.st_uid, row.owner);
-    EXPECT_EQ(st.st_gid, row.group);
+    EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
+              std::make_tuple(0604u, row.owner, row.group));
     EXPECT_EQ(log.errors().size(), row.errors);
   }
 }
@@ -221,7 +219,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
     if (gone >= 0) close(gone);
     Lines expected = c.errors;  // DIR: the directory
     for (std::string& line : expected)
-      if (line.find("DIR") != line.npos) line.replace(line.find("DIR"), 3, dir.path());
+      line = std::regex_replace(line, std::regex("DIR"), dir.path());
     EXPECT_EQ(log.errors(), expected);
     // A check that has nothing to write is a reader: it takes no lock, nor does a new label refused
     // before it makes any file. Nothing else is left.
@@ -241,9 +239,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
 
 TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   TempDir dir;
-  makeDir(dir.file("labeldir"));
-  makeDir(dir.file("labeldir/icl_label.txt"));
-  makeDir(dir.file("labelled"));
+  for (const char* sub : {"labeldir", "labeldir/icl_label.txt", "labelled"}) makeDir(dir.file(sub));
   writeFile(dir.file("labelled/icl_label.txt"), kNew);
   writeFile(dir.file("plain"), "x");
   // 255 characters: the longest location there may be.
@@ -266,7 +262,7 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   for (const auto& c : cases) {
     LogCapture log;
     FaultInjector faults;
-    if (c.statErr != 0) faults.failNth(1, c.statErr, true, {SysOp::Stat});
+    if (c.statErr != 0) faults.fail({SysOp::Stat, 1, c.statErr, true});
     ICLController controller("hostA", c.location.c_str());
     controller.SetICLData(kId);
     const bool empty = c.error == ICL_ERROR_EMPTY_PATH;
@@ -297,14 +293,14 @@ TEST(LabelRead, EachFailureHasItsErrorAndEventCode) {
   LogCapture log;  // a location is refused rather than cut; a missing one is said at Debug
   ICLController tooLong("h", std::string(256, 'l').c_str()), null("h", nullptr);
   EXPECT_EQ(ICLController("h", dir.file("none").c_str()).ReadDataFromICL(), -1);
-  EXPECT_EQ(log.lines(), (Lines{"E ICLController::ICLController: Index cache location is longer "
-                                "than 255 characters; it is treated as empty.",
-                                "E ICLController::ICLController: Index cache location is null; it "
-                                "is treated as empty.",
-                                "D ICLController::DoesPathExist: Path - [" + dir.file("none") +
-                                    "]: [No such file or directory]",
-                                "D ICLController::ConstructICLPath: The specified path does not "
-                                "exist."}));
+  const Lines expected = {
+      "E ICLController::ICLController: Index cache location is longer than 255 characters; it is "
+      "treated as empty.",
+      "E ICLController::ICLController: Index cache location is null; it is treated as empty.",
+      "D ICLController::DoesPathExist: Path - [" + dir.file("none") +
+          "]: [No such file or directory]",
+      "D ICLController::ConstructICLPath: The specified path does not exist."};
+  EXPECT_EQ(log.lines(), expected);
 }
 
 }  // namespace

@@ -70,33 +70,30 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
   const struct {
     std::string path;
     const char* mode;
-    SysOp failing;  // Ftruncate: none, the reader never makes that call
     std::string report;
+    SysOp failing = SysOp::Ftruncate;  // the default: none, the reader never makes that call
     int err = EACCES;
   } cases[] = {
-      {dir.file("none"), nullptr, SysOp::Ftruncate,
-       "2 D" + load + "File [" + dir.file("none") + "] does not exist."},
-      {fifo, nullptr, SysOp::Ftruncate,
-       "3 E" + load + "File [" + fifo + "] is not a regular file."},
-      {dir.file("big"), "r+b", SysOp::Ftruncate,
+      {dir.file("none"), nullptr, "2 D" + load + "File [" + dir.file("none") + "] does not exist."},
+      {fifo, nullptr, "3 E" + load + "File [" + fifo + "] is not a regular file."},
+      {dir.file("big"), "r+b",
        "4 E" + load + "File length exceeded the maximum file size supported by API."},
-      {plain, "rb+ccccccc", SysOp::Ftruncate,
+      {plain, "rb+ccccccc",
        "3 E" + load + "Open mode of more than 9 characters refused for the file [" + plain + "]."},
-      {plain, "q", SysOp::Ftruncate,
-       "3 E" + load + "fopen() failed to open the file [" + plain + "]."},
-      {plain, "r+b", SysOp::Open,
+      {plain, "q", "3 E" + load + "fopen() failed to open the file [" + plain + "]."},
+      {plain, "r+b",
        "3 E" + load + "fopen() failed to open the file [" + plain + "]." +
-           notLoaded("open() failed: [Permission denied]")},
-      {plain, nullptr, SysOp::Fstat, "3" + notLoaded("fstat() failed: [Permission denied]")},
-      {plain, nullptr, SysOp::Read,
-       "3" + notWhole + notLoaded("read() failed: [Permission denied]")},
-      {plain, nullptr, SysOp::Read,
-       "3" + notWhole + notLoaded("read() failed: [Interrupted system call]"), EINTR},
+           notLoaded("open() failed: [Permission denied]"),
+       SysOp::Open},
+      {plain, nullptr, "3" + notLoaded("fstat() failed: [Permission denied]"), SysOp::Fstat},
+      {plain, nullptr, "3" + notWhole + notLoaded("read() failed: [Permission denied]"),
+       SysOp::Read},
+      {plain, nullptr, "3" + notWhole + notLoaded("read() failed: [Interrupted system call]"),
+       SysOp::Read, EINTR},
   };
   for (const auto& c : cases) {
     LogCapture log;
-    FaultInjector faults;
-    faults.failNth(1, c.err, c.err == EINTR, {c.failing});
+    FaultInjector faults({{c.failing, 1, c.err, c.err == EINTR}});
     {
       ZUPITextFileOpen reader(c.path.c_str(), c.mode, true);
       std::string report = std::to_string(reader.getFileIOError());
@@ -113,9 +110,7 @@ TEST(TextFile, EachLoadFailureHasItsCodeAndLineAndClosesWhatItOpened) {
     EXPECT_EQ(faults.calls(SysOp::Close), faults.calls(SysOp::Open));
   }
   {  // on FUSE, a read around the page cache the backing file refuses is made through it
-    FaultInjector faults;
-    faults.fileSystemType(0x65735546);
-    faults.failNth(1, EINVAL, false, {SysOp::Read});
+    FaultInjector faults({{SysOp::Read, 1, EINVAL}}, 0x65735546);
     EXPECT_STREQ(ZUPITextFileOpen(plain.c_str(), nullptr, true).readln(), "data");
   }
   EXPECT_STREQ(ZUPITextFileOpen(plain.c_str(), "a+b", true).readln(), "data");  // as fopen reads

@@ -76,12 +76,10 @@ std::string checkLabel(const uint8_t* data, size_t size) {
   if (controller.GetICLError() != (valid ? ICL_ERROR_NONE : ICL_ERROR_FILE_INVALID))
     return "error code";
   const std::vector<int64_t> got = {found.indexCachePoolID, found.indexCacheID,
-                                    found.timeStampMarker, found.accessPathID};
-  if (got != (valid
-                  ? std::vector<int64_t>{r.values[0], r.values[1], r.values[2], r.ownFound ? 12 : 0}
-                  : std::vector<int64_t>{-1, -1, -1, -1})) {
+                                    found.timeStampMarker, found.accessPathID},
+                             want = {r.values[0], r.values[1], r.values[2], r.ownFound ? 12 : 0};
+  if (got != (valid ? want : std::vector<int64_t>(4, -1)))
     return "identity (untouched by a failed read)";
-  }
   const std::string invalid =
       "E ICLController::extractICLInfoFromFile: Index cache label file does not contain all the "
       "required parameters, and is thus invalid. Bitmask = [" +
@@ -141,9 +139,8 @@ std::string checkLineReader(const uint8_t* data, size_t size) {
   for (size_t next = 0; next < expected.size();) {  // each next line not a comment, or the last one
     std::string line = expected[next++];
     while (line.substr(std::min(line.find_first_not_of(' '), line.size()), 1) == "#" &&
-           next < expected.size()) {
+           next < expected.size())
       line = expected[next++];
-    }
     nonComment.push_back(line);
   }
   reader.MoveReadPtrToBeginning();

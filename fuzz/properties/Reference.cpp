@@ -20,9 +20,8 @@ bool readNumber(const std::string& text, long long lowest, unsigned long long hi
   char* end = nullptr;
   errno = 0;
   if (*start == '-') {
-    const long long v = strtoll(start, &end, 10);
-    value = v;
-    return end != start && errno == 0 && v >= lowest;
+    value = strtoll(start, &end, 10);
+    return end != start && errno == 0 && value >= lowest;
   }
   const unsigned long long v = strtoull(start, &end, 10);
   value = static_cast<int64_t>(v);
@@ -58,9 +57,8 @@ ReferenceReading referenceRead(const std::vector<std::string>& lines, int32_t ow
       r.mask |= 1 << key;
       const std::string text = n.substr(kKeys[key].size());
       if (!(key < 2 ? readNumber(text, INT32_MIN, INT32_MAX, r.values[key])
-                    : readNumber(text, INT64_MIN, UINT64_MAX, r.values[key]))) {
+                    : readNumber(text, INT64_MIN, UINT64_MAX, r.values[key])))
         r.values[key] = 0;
-      }
     }
     r.ownFound = r.ownFound || n == kAccessPathKey + std::to_string(own);
   }
@@ -95,11 +93,10 @@ std::string referenceFixPath(const std::string& path) {
     at = std::min(path.find_first_not_of("/\\", at), path.size());
     end = std::min(path.find_first_of("/\\", at), path.size());
     const std::string part = path.substr(at, end - at);
-    if (end == path.size() || (part != "." && part != "..")) {
+    if (end == path.size() || (part != "." && part != ".."))
       kept.push_back(part);
-    } else if (part == ".." && !kept.empty()) {
+    else if (part == ".." && !kept.empty())
       kept.pop_back();
-    }
   }
   std::string out;
   for (const std::string& part : kept) out += "/" + part;

@@ -18,27 +18,25 @@ FaultInjector* gActive = nullptr;
 
 // The file a call works on: its first path argument, else the path its
 // first argument, a descriptor, was opened with.
+template <typename T>
+const char* pathOf(T arg) {
+  if constexpr (std::is_same_v<T, const char*>) return arg;
+  return nullptr;
+}
 template <typename First, typename... Rest>
 std::string fileOfCall(First first, Rest... rest) {
-  std::string file;
-  auto take = [&file](auto arg) {
-    if constexpr (std::is_same_v<decltype(arg), const char*>) {
-      if (file.empty() && arg != nullptr) file = arg;
-    }
-  };
-  take(first);
-  (take(rest), ...);
-  if constexpr (std::is_same_v<First, int>) {
-    if (file.empty()) file = gActive->fileOf(first);
-  }
-  return file;
+  for (const char* path : {pathOf(first), pathOf(rest)...})
+    if (path != nullptr) return path;
+  if constexpr (std::is_same_v<First, int>) return gActive->files[first];
+  return "";
 }
 
+// The seam's entry of type R(A...), wrapped: the call recorded, and failed where planned.
 template <typename Fn>
 struct Wrapper;
 
 template <typename R, typename... A>
-struct Wrapper<R (*)(A...)> {
+struct Wrapper<R(A...)> {
   template <SysOp Op, R (*sys::Calls::*Member)(A...)>
   static R call(A... args) {
     int err = 0;
@@ -52,31 +50,15 @@ struct Wrapper<R (*)(A...)> {
     const R result = (sys::realCalls().*Member)(args...);
     const int saved = errno;
     if ((Op == SysOp::Open || Op == SysOp::Openat) && result >= 0)
-      gActive->opened(static_cast<int>(result), file);
+      gActive->files[static_cast<int>(result)] = file;
     if constexpr (Op == SysOp::Statfs || Op == SysOp::Fstatfs) {
-      if (result == 0 && gActive->fileSystemType() != 0) {
-        std::get<1>(std::make_tuple(args...))->f_type =
-            static_cast<__fsword_t>(gActive->fileSystemType());
-      }
+      if (result == 0 && gActive->fileSystemType != 0)
+        std::get<1>(std::make_tuple(args...))->f_type = gActive->fileSystemType;
     }
     errno = saved;
     return result;
   }
 };
-
-template <SysOp Op, auto Member>
-auto wrapperFor() {
-  using Fn = std::remove_reference_t<decltype(std::declval<sys::Calls&>().*Member)>;
-  return &Wrapper<Fn>::template call<Op, Member>;
-}
-
-void installWrappers() {
-  sys::Calls& c = sys::calls();
-#define ICL_SYS_WRAP(Id, member, text, Type, real) \
-  c.member = wrapperFor<SysOp::Id, &sys::Calls::member>();
-  ICL_SYS_CALLS(ICL_SYS_WRAP)
-#undef ICL_SYS_WRAP
-}
 
 bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -100,9 +82,14 @@ const char* sysOpName(SysOp op) {
   return "?";
 }
 
-FaultInjector::FaultInjector() {
+FaultInjector::FaultInjector(const std::vector<Fault>& faults, unsigned long type)
+    : fileSystemType(type) {
+  for (const Fault& fault : faults) fail(fault);
   gActive = this;
-  installWrappers();
+#define ICL_SYS_WRAP(Id, member, text, Type, real) \
+  sys::calls().member = Wrapper<Type>::call<SysOp::Id, &sys::Calls::member>;
+  ICL_SYS_CALLS(ICL_SYS_WRAP)
+#undef ICL_SYS_WRAP
 }
 
 FaultInjector::~FaultInjector() {
@@ -110,61 +97,26 @@ FaultInjector::~FaultInjector() {
   gActive = nullptr;
 }
 
-void FaultInjector::failNth(long n, int err, bool persistent, std::initializer_list<SysOp> ops,
-                            const std::string& file) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  plans_.push_back(Plan{n, err, persistent, std::set<SysOp>(ops), file, 0});
-}
-
-void FaultInjector::before(SysOp op, const std::string& file, std::function<void()> act) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  acts_.push_back(Act{op, file, std::move(act)});
-}
-
-void FaultInjector::opened(int fd, const std::string& file) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  files_[fd] = file;
-}
-
-std::string FaultInjector::fileOf(int fd) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = files_.find(fd);
-  return found == files_.end() ? "" : found->second;
-}
-
 long FaultInjector::calls(SysOp op) const {
-  std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<long>(std::count_if(trace_.begin(), trace_.end(),
                                          [op](const TracedCall& call) { return call.op == op; }));
 }
 
-std::vector<TracedCall> FaultInjector::trace() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return trace_;
-}
-
 bool FaultInjector::intercept(SysOp op, const std::string& file, int* err) {
-  std::function<void()> act;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (Act& due : acts_) {
-      if (due.act && due.op == op && endsWith(fileClass(file), due.file)) {
-        act = std::move(due.act);
-        due.act = nullptr;
-        break;
-      }
+  for (auto& due : acts_) {
+    if (due.second && due.first.op == op && endsWith(fileClass(file), due.first.file)) {
+      const std::function<void()> act = std::move(due.second);
+      due.second = nullptr;
+      act();  // it may plan acts of its own, and make calls
+      break;
     }
   }
-  if (act) act();  // outside the lock: it may make calls of its own
-  std::lock_guard<std::mutex> lock(mutex_);
   trace_.push_back(TracedCall{op, file});
+  if (static_cast<long>(trace_.size()) == killAt_) raise(SIGKILL);
   bool fail = false;
-  for (Plan& plan : plans_) {
-    if (!plan.ops.empty() && plan.ops.count(op) == 0) continue;
-    if (!endsWith(fileClass(file), plan.file)) continue;
-    ++plan.seen;
-    if (plan.seen == plan.nth || (plan.persistent && plan.seen > plan.nth)) {
-      if (plan.err == 0) raise(SIGKILL);
+  for (auto& [plan, seen] : plans_) {
+    if (plan.op != op || !endsWith(fileClass(file), plan.file)) continue;
+    if (++seen == plan.nth || (plan.persistent && seen > plan.nth)) {
       if (!fail) *err = plan.err;
       fail = true;
     }

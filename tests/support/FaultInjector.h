@@ -2,10 +2,7 @@
 #define ICL_TESTS_FAULTINJECTOR_H
 
 #include <functional>
-#include <initializer_list>
 #include <map>
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -36,9 +33,22 @@ struct TracedCall {
   std::string file;
 };
 
+// A planned failure: the nth call (1-based) of `op` on a file whose class
+// (fileClass) ends with `file` fails with `err`; with `persistent`, every
+// later such call fails too.
+struct Fault {
+  SysOp op;
+  long nth;
+  int err;
+  bool persistent = false;
+  std::string file = "";
+};
+
 // While it lives, every call through the seam is counted and recorded, and
-// planned faults are injected; on destruction the seam is the C library's
-// again, whatever a test put there. One at a time per process. A test that
+// the planned faults are injected; statfs and fstatfs answer
+// `fileSystemType` (0x65735546: FUSE; 0: the real type) as the file system's
+// type. On destruction the seam is the C library's again, whatever a test put
+// there. One at a time per process, used from one thread. A test that
 // replaces entries by hand does so after creating it, which installs its
 // wrappers over every entry.
 //
@@ -47,53 +57,33 @@ struct TracedCall {
 // when close reports an error).
 class FaultInjector {
  public:
-  FaultInjector();
+  explicit FaultInjector(const std::vector<Fault>& faults = {}, unsigned long fileSystemType = 0);
   ~FaultInjector();
   FaultInjector(const FaultInjector&) = delete;
   FaultInjector& operator=(const FaultInjector&) = delete;
 
-  // Fails the n-th call (1-based) among the calls of `ops` (any op when
-  // empty) on a file whose class (fileClass) ends with `file` with `err`;
-  // with `persistent`, every later such call fails too.
-  void failNth(long n, int err, bool persistent = false, std::initializer_list<SysOp> ops = {},
-               const std::string& file = "");
-  // Kills the process with SIGKILL just before the n-th call.
-  void killAtNth(long n) { failNth(n, 0); }
+  void fail(const Fault& fault) { plans_.push_back({fault, 0}); }
+  // Kills the process with SIGKILL just before the n-th call, of any kind.
+  void killAtNth(long n) { killAt_ = n; }
   // Runs `act` once, just before the first call of `op` on a file whose
   // class ends with `file`: another writer acting at that moment.
-  void before(SysOp op, const std::string& file, std::function<void()> act);
-  // statfs and fstatfs answer `type` as the file system's type (0x65735546: FUSE).
-  void fileSystemType(unsigned long type) { fileSystemType_ = type; }
+  void before(SysOp op, const std::string& file, std::function<void()> act) {
+    acts_.push_back({{op, file}, std::move(act)});
+  }
 
   long calls(SysOp op) const;
-  std::vector<TracedCall> trace() const;
+  const std::vector<TracedCall>& trace() const { return trace_; }
 
   // Used by the wrappers: true when this call is to fail, with *err set.
   bool intercept(SysOp op, const std::string& file, int* err);
-  void opened(int fd, const std::string& file);
-  std::string fileOf(int fd) const;
-  unsigned long fileSystemType() const { return fileSystemType_; }
+  std::map<int, std::string> files;  // the path each descriptor was opened with
+  const unsigned long fileSystemType;
 
  private:
-  struct Plan {
-    long nth;
-    int err;  // 0: kill
-    bool persistent;
-    std::set<SysOp> ops;
-    std::string file;
-    long seen;
-  };
-  struct Act {
-    SysOp op;
-    std::string file;
-    std::function<void()> act;
-  };
-  mutable std::mutex mutex_;
+  std::vector<std::pair<Fault, long>> plans_;  // and the matching calls seen
+  std::vector<std::pair<TracedCall, std::function<void()>>> acts_;
   std::vector<TracedCall> trace_;
-  std::vector<Plan> plans_;
-  std::vector<Act> acts_;
-  std::map<int, std::string> files_;
-  unsigned long fileSystemType_ = 0;
+  long killAt_ = 0;
 };
 
 }  // namespace icl::test

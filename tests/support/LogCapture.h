@@ -28,10 +28,9 @@ class LogCapture {
                          [&part](const std::string& l) { return l.find(part) != l.npos; });
   }
   std::vector<std::string> errors() const {  // the Error lines only
-    std::vector<std::string> out = lines();
-    out.erase(
-        std::remove_if(out.begin(), out.end(), [](const std::string& l) { return l[0] != 'E'; }),
-        out.end());
+    std::vector<std::string> out;
+    for (const std::string& line : lines())
+      if (line[0] == 'E') out.push_back(line);
     return out;
   }
   // The sink it sets (`self` a LogCapture), for a sink of a test's own to hand lines on to.

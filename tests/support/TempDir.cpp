@@ -1,13 +1,11 @@
 #include "TempDir.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -15,9 +13,7 @@ namespace fs = std::filesystem;
 namespace icl::test {
 
 TempDir::TempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/icl-XXXXXX";
+  std::string pattern = fs::temp_directory_path() / "icl-XXXXXX";  // $TMPDIR, or /tmp
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
   path_ = fs::canonical(pattern);  // as the library's canonical forms name it
 }
@@ -41,10 +37,8 @@ void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
   if (!in) throw std::runtime_error("cannot read " + path);
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool fileExists(const std::string& path) {

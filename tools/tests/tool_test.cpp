@@ -19,10 +19,8 @@ struct ToolRun {
   std::string out, err;
 };
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-    text.replace(at, from.size(), to);
-  return text;
+std::string replaced(const std::string& text, const char* from, const std::string& to) {
+  return std::regex_replace(text, std::regex(from), to);  // `from` is no pattern, `to` has no $
 }
 
 // `text` as one word for sh.
@@ -36,21 +34,23 @@ ToolRun runShell(const std::string& line) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
 
-// The built icl with `args`, standing for "%s" in the shell line `around`.
-ToolRun runTool(const std::vector<std::string>& args, std::string around = "%s") {
-  std::string line = ICL_TOOL_PATH;
-  for (const std::string& a : args) line += " " + quoted(a);
-  return runShell(around.replace(around.find("%s"), 2, line));
+// The built icl with the words of `line` (split at ' ', '' an empty one, '~' a
+// space), standing for "%s" in the shell line `around`.
+ToolRun runTool(const std::string& line, std::string around = "%s") {
+  std::string command = ICL_TOOL_PATH;
+  std::istringstream words(line);
+  for (std::string word; std::getline(words, word, ' ');)
+    command += " " + quoted(word == "''" ? "" : replaced(word, "~", " "));
+  return runShell(around.replace(around.find("%s"), 2, command));
 }
 
 // "" must be empty, "=TEXT" must be TEXT, any other TEXT must be held.
 void expectText(const std::string& actual, const std::string& expected, const char* what) {
-  if (expected.empty() || expected[0] == '=') {
+  if (expected.empty() || expected[0] == '=')
     EXPECT_EQ(actual, expected.substr(expected.empty() ? 0 : 1)) << what;
-  } else {
+  else
     EXPECT_NE(actual.find(expected), std::string::npos) << what << " lacks: " << expected << "\n"
                                                         << actual;
-  }
 }
 
 const std::string kRunAgain = "  (run again with -v for the library's full log)\n";
@@ -67,11 +67,7 @@ struct Row {
 void runRows(const std::vector<Row>& rows, const std::string& dir) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    std::vector<std::string> args;
-    std::istringstream words(replaced(row.line, "@", dir));
-    for (std::string word; std::getline(words, word, ' ');)
-      args.push_back(word == "''" ? "" : replaced(word, "~", " "));
-    ToolRun run = runTool(args, replaced(row.around, "@", dir));
+    ToolRun run = runTool(replaced(row.line, "@", dir), replaced(row.around, "@", dir));
     EXPECT_EQ(run.status, row.status) << run.out << run.err;
     expectText(run.out, replaced(row.out, "@", dir), "standard output");
     expectText(run.err, replaced(row.err, "@", dir), "standard error");
@@ -84,7 +80,7 @@ void runRows(const std::vector<Row>& rows, const std::string& dir) {
 TEST(ToolUsage, BadCommandLinesExitWith2AOneLineMessageAndTheUsage) {
   TempDir dir;
   const std::string made = "new @ --pool 3 --cache 7 --path 12 --marker 5";
-  const std::string helpOfCheck = runTool({"help", "check"}).out;
+  const std::string helpOfCheck = runTool("help check").out;
   ASSERT_EQ(helpOfCheck.rfind("Usage: icl check DIR --pool ID --cache ID --path ID", 0), 0u);
   const std::vector<Row> rows = {
       {"", 2, "", "icl: no command given\n"},
@@ -145,9 +141,8 @@ TEST(ToolUsage, CompletionOffersTheCommandsAndTheOptionsEachTakes) {
 TEST(ToolCommands, EveryCommandsSuccessAndFailureInTextAndJson) {
   TempDir dir;
   for (const char* sub : {"c", "empty", "invalid", "odd", "mib", "du", "du/ZU_Index",
-                          "du/ZU_Index/part", "du/ZU_SIDB", "dulink", "dulink/ZU_SIDB"}) {
+                          "du/ZU_Index/part", "du/ZU_SIDB", "dulink", "dulink/ZU_SIDB"})
     makeDir(dir.file(sub));
-  }
   // A well-known sub-directory that is a link is measured where it leads; a link inside is not.
   ASSERT_EQ(symlink("../du/ZU_Index", dir.file("dulink/ZU_Index").c_str()), 0);
   ASSERT_EQ(symlink("../../du/ZU_SIDB", dir.file("dulink/ZU_SIDB/inner").c_str()), 0);
@@ -294,15 +289,13 @@ TEST(ToolCommands, WhatTheUserCannotReadIsNeverPassedOffAsKnown) {
   TempDir dir;
   const std::string asUser =
       geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups %s" : "%s";
-  const ToolRun reach = runTool({"version"}, asUser);
-  if (reach.status != 0) {  // a build in a private directory, root's home say
+  const ToolRun reach = runTool("version", asUser);
+  if (reach.status != 0)  // a build in a private directory, root's home say
     GTEST_SKIP() << "user 65534 cannot run the built tool " ICL_TOOL_PATH ": "
                  << reach.err.substr(0, reach.err.find('\n'));
-  }
   for (const char* sub :
-       {"du", "du/ZU_Index", "du/ZU_Index/locked", "du/ZU_SIDB", "c", "priv", "priv/c"}) {
+       {"du", "du/ZU_Index", "du/ZU_Index/locked", "du/ZU_SIDB", "c", "priv", "priv/c"})
     makeDir(dir.file(sub));
-  }
   writeFile(dir.file("du/ZU_Index/big"), std::string(2048, 'x'));  // 3 KB
   writeFile(dir.file("du/ZU_Index/locked/f"), "");                 // 1 KB, not to be read
   writeFile(dir.file("du/ZU_SIDB/db"), "x");                       // 1 KB
@@ -354,8 +347,7 @@ TEST(ToolFeedback, AWriterWaitingForALockHeldByAnotherProcessSaysSoAndGivesUpAsA
   TempDir dir;
   // The writers' lock, held here for three seconds; the tools run in other processes.
   const int fd = open(dir.file("icl_label.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
+  struct flock lock = {F_WRLCK, SEEK_SET, 0, 0, 0};  // all of it
   ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
   std::thread holder([fd] {
     usleep(3000 * 1000);
