@@ -190,10 +190,9 @@ TEST(CapabilityTest, EachFailingStepHasItsCodeAndLines) {
   for (const auto& c : cases) {
     FaultInjector faults({{c.op, c.nth, c.err, c.persistent}});
     const std::string report = probe(c.location.empty() ? dir.path() : c.location);
-    std::string expected = std::regex_replace(c.report, std::regex("<E>"), "E " + kCheck);
-    expected = std::regex_replace(expected, std::regex("<D>"), "D " + kCheck);
-    EXPECT_EQ(std::regex_replace(report, std::regex(dir.path()), "<d>"), expected)
-        << sysOpName(c.op) << " #" << c.nth;
+    const std::string expected =
+        replaced(replaced(c.report, "<E>", "E " + kCheck), "<D>", "D " + kCheck);
+    EXPECT_EQ(replaced(report, dir.path(), "<d>"), expected) << sysOpName(c.op) << " #" << c.nth;
     const Lines left = scratchFiles(dir.path());
     EXPECT_EQ(left.size(), c.op == SysOp::Unlink ? 1u : 0u)
         << "a failed check removes its scratch file";

@@ -482,7 +482,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
                 readFile(dir.file("icl_label.claim")).rfind(processSpaceId(), 0) != 0);
     Lines errors;
     for (const std::string& line : row.lines) {
-      const std::string expected = std::regex_replace(line, std::regex("<d>"), dir.path());
+      const std::string expected = replaced(line, "<d>", dir.path());
       EXPECT_GE(log.count(expected), 1) << expected;
       if (expected[0] == 'E') errors.push_back(expected);
     }

@@ -218,8 +218,7 @@ TEST(LabelOperations, ChangeTheLabelOnlyAsTheirRulesSay) {
         << "a label is replaced when, and only when, it changes";
     if (gone >= 0) close(gone);
     Lines expected = c.errors;  // DIR: the directory
-    for (std::string& line : expected)
-      line = std::regex_replace(line, std::regex("DIR"), dir.path());
+    for (std::string& line : expected) line = replaced(line, "DIR", dir.path());
     EXPECT_EQ(log.errors(), expected);
     // A check that has nothing to write is a reader: it takes no lock, nor does a new label refused
     // before it makes any file. Nothing else is left.

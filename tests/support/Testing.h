@@ -33,6 +33,14 @@ inline std::string backslashed(std::string path) {
   std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
+
+// `text` with every `from` replaced by `to`, both taken literally (a path
+// may hold what a regular expression would read as a pattern or a `$1`).
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
 }  // namespace icl::test
 
 #endif

@@ -19,10 +19,6 @@ struct ToolRun {
   std::string out, err;
 };
 
-std::string replaced(const std::string& text, const char* from, const std::string& to) {
-  return std::regex_replace(text, std::regex(from), to);  // `from` is no pattern, `to` has no $
-}
-
 // `text` as one word for sh.
 std::string quoted(const std::string& text) { return "'" + replaced(text, "'", "'\\''") + "'"; }
 
