@@ -344,7 +344,7 @@ TEST(LabelWriters, AWriterAmongOthersChangesTheLabelOrFailsAsEachRowSays) {
   waitpid(gone, nullptr, 0);
   gDead = processSpaceId() + "-" + std::to_string(gone);
   const std::string boot = readFile("/proc/sys/kernel/random/boot_id");  // a writer's tag begins
-  EXPECT_EQ(gDead.substr(0, 32), std::regex_replace(boot, std::regex("-"), "").substr(0, 32));
+  EXPECT_EQ(gDead.substr(0, 32), replaced(boot, "-", "").substr(0, 32));
   const std::string both =
       kOld + "USED_BY_ACCESSPATHID: 99 #other\nUSED_BY_ACCESSPATHID: 12 #hostA\n";
   const std::string d = "D ICLController::UpdateICLInternal(): ",

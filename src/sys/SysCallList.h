@@ -17,12 +17,13 @@
 // when it needs one).
 //
 // access checks the effective ids (faccessat with AT_EACCESS), as every
-// other call is checked; fcntlLock is fcntl with a lock record (F_SETLK, F_SETLKW, F_GETLK and the
-// F_OFD_ forms); getdents64 lists a directory raw into a buffer of struct
-// linux_dirent64 records; statfs tells which file system holds a path
-// (local, FUSE, NFS, ...), fstatfs which holds a descriptor; setFlags is fcntl
-// F_SETFL (O_DIRECT, O_NONBLOCK, ...); fstat asks the file system, not the kernel's
-// copy of the attributes (SysCalls.cpp says why).
+// other call is checked; fcntlLock is fcntl with a lock record (F_SETLK,
+// F_SETLKW, F_GETLK and the F_OFD_ forms); getdents64 lists a directory raw
+// into a buffer of struct linux_dirent64 records; statfs tells which file
+// system holds a path (local, FUSE, NFS, ...), fstatfs which holds a
+// descriptor; setFlags is fcntl F_SETFL (O_DIRECT, O_NONBLOCK, ...); fstat
+// asks the file system, not the kernel's copy of the attributes (SysCalls.cpp
+// says why).
 
 // clang-format off
 #define ICL_SYS_CALLS(X) \
@@ -44,10 +45,10 @@
   X(Fchown,     fchown,     "fchown",     int(int fd, uid_t owner, gid_t group),                        ::fchown)       \
   X(FcntlLock,  fcntlLock,  "fcntl",      int(int fd, int command, struct flock* lock),                 realFcntlLock)  \
   X(Getdents64, getdents64, "getdents64", ssize_t(int fd, void* buffer, size_t count),                  realGetdents64) \
-  X(Ftruncate,  ftruncate,  "ftruncate",  int(int fd, off_t length),                                    ::ftruncate)     \
+  X(Ftruncate,  ftruncate,  "ftruncate",  int(int fd, off_t length),                                    ::ftruncate)    \
   X(Statfs,     statfs,     "statfs",     int(const char* path, struct statfs* st),                     ::statfs)       \
   X(Fstatfs,    fstatfs,    "fstatfs",    int(int fd, struct statfs* st),                               ::fstatfs)      \
-  X(SetFlags,   setFlags,   "fcntl(F_SETFL)", int(int fd, int flags),                                 realSetFlags)   \
+  X(SetFlags,   setFlags,   "fcntl(F_SETFL)", int(int fd, int flags),                             realSetFlags)   \
   X(Getxattr,   getxattr,   "getxattr",   ssize_t(const char* path, const char* name, void* value, size_t size), ::getxattr)
 // clang-format on
 

@@ -84,8 +84,9 @@ class WriterTurn {
   // none.
   RenameVerdict stillOurs(const std::string& labelPath, const struct stat* loaded);
   // Releases the claim and the lock (also when the turn goes, or is taken
-  // again); true when the claim was this writer's to the end (read again; where no claim is taken,
-  // the lock cannot have been lost without the claim's help, and true).
+  // again); true when the claim was this writer's to the end (read again;
+  // where no claim is taken, the lock cannot have been lost without the
+  // claim's help, and true).
   bool end();
 
  private:
